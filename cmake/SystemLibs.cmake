@@ -1,0 +1,16 @@
+# Real OpenWrt libraries (an SDK staging directory on CMAKE_PREFIX_PATH).
+# Provides the same target names the host builds define.
+foreach(_lib ubox blobmsg_json ubus uci)
+  find_library(VELOXD_${_lib}_LIB NAMES ${_lib} REQUIRED)
+  add_library(${_lib} SHARED IMPORTED GLOBAL)
+  set_target_properties(${_lib} PROPERTIES IMPORTED_LOCATION ${VELOXD_${_lib}_LIB})
+endforeach()
+find_path(VELOXD_UBOX_INCLUDE libubox/uloop.h REQUIRED)
+find_path(VELOXD_UBUS_INCLUDE libubus.h REQUIRED)
+find_path(VELOXD_UCI_INCLUDE uci.h REQUIRED)
+foreach(_lib ubox blobmsg_json)
+  set_target_properties(${_lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${VELOXD_UBOX_INCLUDE})
+endforeach()
+set_target_properties(ubus PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${VELOXD_UBUS_INCLUDE};${VELOXD_UBOX_INCLUDE}")
+set_target_properties(uci PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${VELOXD_UCI_INCLUDE})
+set_target_properties(blobmsg_json PROPERTIES INTERFACE_LINK_LIBRARIES "ubox;PkgConfig::JSONC")
