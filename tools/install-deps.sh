@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Install the Debian 12 packages the build and the tests need, if missing.
+set -eu
+pkgs="build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libjson-c-dev
+      iproute2 valgrind qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static
+      cpio kmod"
+missing=""
+for p in $pkgs; do
+	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+	SUDO=sudo
+else
+	SUDO=
+fi
+echo "installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q >/dev/null
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -q --no-install-recommends $missing >/dev/null

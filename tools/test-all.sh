@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Build and run every test of the project on a Debian 12 machine.
+# Installs what is missing (apt-get), then runs three passes:
+#   asan  - clang, AddressSanitizer + UndefinedBehaviorSanitizer, bounded fuzz runs
+#   tsan  - ThreadSanitizer over the concurrency tests
+#   main  - the plain build, the whole suite including the kernel VM tests
+# The last line is ctest's summary of the main pass; the exit status is non-zero
+# when any pass failed.
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELOXD_BUILD_ROOT:-$top/build}
+jobs=${JOBS:-$(nproc)}
+
+"$top/tools/install-deps.sh" || { echo "installing dependencies failed"; exit 1; }
+
+status=0
+pass() {
+	local name=$1; shift
+	local ctest_args=$1; shift
+	local dir=$build/$name
+	echo "=== pass $name ==="
+	if ! cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1; then
+		cat "$dir.configure.log"; echo "configure ($name) failed"; status=1; return
+	fi
+	if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+		tail -n 80 "$dir.build.log"; echo "build ($name) failed"; status=1; return
+	fi
+	# shellcheck disable=SC2086
+	(cd "$dir" && ctest --output-on-failure -j "$jobs" $ctest_args) || status=1
+}
+
+mkdir -p "$build"
+pass asan "-LE vm" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELOXD_SANITIZE=address,undefined
+pass tsan "-L tsan" -DVELOXD_SANITIZE=thread -DVELOXD_FUZZ=OFF
+pass main "" -DVELOXD_FUZZ=OFF
+exit $status
