@@ -1,0 +1,167 @@
+/* The six methods of the "veloxd" bus object. */
+#include "rpc/rpc_methods.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <json-c/json.h>
+#include <libubox/blobmsg.h>
+#include <libubox/blobmsg_json.h>
+#include <libubus.h>
+
+#include "core/uci_conf.h"
+#include "core/log.h"
+#include "stats/interface_list.h"
+
+#define RPC_TEXT_SIZE 64
+
+/* Every figure of a record travels as text, formatted into a cleared buffer. */
+static void rpc_add_u64(const char *name, uint64_t value)
+{
+	char text[RPC_TEXT_SIZE];
+
+	memset(text, 0, sizeof(text));
+	snprintf(text, sizeof(text), "%llu", (unsigned long long)value);
+	blobmsg_add_string(&rpc_buf, name, text);
+}
+
+static void rpc_add_speed(const char *name, double value)
+{
+	char text[RPC_TEXT_SIZE];
+
+	memset(text, 0, sizeof(text));
+	snprintf(text, sizeof(text), "%.2lf", value);
+	blobmsg_add_string(&rpc_buf, name, text);
+}
+
+int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
+	      struct ubus_request_data *req, const char *method,
+	      struct blob_attr *msg)
+{
+	blob_buf_init(&rpc_buf, 0);
+	blobmsg_add_u32(&rpc_buf, "error_code", 0);
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	log_debug("Just a test ...\n");
+	return UBUS_STATUS_OK;
+}
+
+/* Slots that matter in a wireless mode; slot 3 serves "ap", slot 7 the others. */
+static const int rpc_ap_slots[] = { 0, 1, 2, 3, 9 };
+static const int rpc_client_slots[] = { 0, 1, 2, 7, 9 };
+
+static void rpc_fill_list(struct json_object *array, const int *slots, size_t count)
+{
+	for (size_t i = 0; i < count; i++)
+		json_object_array_add(array, json_object_new_int(slots[i]));
+}
+
+int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
+			    struct ubus_request_data *req, const char *method,
+			    struct blob_attr *msg)
+{
+	char mode[RPC_TEXT_SIZE];
+	struct json_object *array;
+
+	memset(mode, 0, sizeof(mode));
+	array = json_object_new_array();
+	if (!array) {
+		log_error("Allocate array object failed\n");
+	} else {
+		uci_get_conf("opmode.op.mode", mode, 0);
+		if (strcmp(mode, "ap") == 0)
+			rpc_fill_list(array, rpc_ap_slots, ARRAY_SIZE(rpc_ap_slots));
+		else if (strcmp(mode, "client") == 0 || strcmp(mode, "wds") == 0)
+			rpc_fill_list(array, rpc_client_slots, ARRAY_SIZE(rpc_client_slots));
+		else
+			log_error("Unsupported wlan opmode\n");
+	}
+
+	blob_buf_init(&rpc_buf, 0);
+	if (array)
+		blobmsg_add_json_element(&rpc_buf, "list", array);
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	if (array)
+		json_object_put(array);
+	return UBUS_STATUS_OK;
+}
+
+int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
+			       struct ubus_request_data *req, const char *method,
+			       struct blob_attr *msg)
+{
+	blob_buf_init(&rpc_buf, 0);
+	blobmsg_add_u32(&rpc_buf, "interface1", (uint32_t)get_display_interface1());
+	blobmsg_add_u32(&rpc_buf, "interface2", (uint32_t)get_display_interface2());
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	return UBUS_STATUS_OK;
+}
+
+int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
+			struct ubus_request_data *req, const char *method,
+			struct blob_attr *msg)
+{
+	struct interface_info first, second;
+	bool have_first, have_second;
+
+	have_first = get_interface_snapshot((unsigned int)get_display_interface1(), &first) == 0;
+	have_second = get_interface_snapshot((unsigned int)get_display_interface2(), &second) == 0;
+
+	blob_buf_init(&rpc_buf, 0);
+	if (have_first) {
+		rpc_add_speed("interface1_tx", first.tx_speed);
+		rpc_add_speed("interface1_rx", first.rx_speed);
+	}
+	if (have_second) {
+		rpc_add_speed("interface2_tx", second.tx_speed);
+		rpc_add_speed("interface2_rx", second.rx_speed);
+	}
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	return UBUS_STATUS_OK;
+}
+
+int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
+			   struct ubus_request_data *req, const char *method,
+			   struct blob_attr *msg)
+{
+	struct blob_attr *tb[__RPC_ARG_MAX];
+	struct interface_info rec;
+	unsigned int slot;
+
+	blob_buf_init(&rpc_buf, 0);
+	blobmsg_parse(interface_policy, __RPC_ARG_MAX, tb, blob_data(msg), blob_len(msg));
+	if (!tb[RPC_ARG_INTERFACE1])
+		goto reply;
+
+	slot = blobmsg_get_u32(tb[RPC_ARG_INTERFACE1]);
+	log_debug("config value: %u\n", slot);
+	if (get_interface_snapshot(slot, &rec) != 0)
+		goto reply;
+
+	rpc_add_u64("tx_packets", rec.tx_packets);
+	rpc_add_u64("tx_bytes", rec.tx_bytes);
+	rpc_add_u64("rx_packets", rec.rx_packets);
+	rpc_add_u64("rx_bytes", rec.rx_bytes);
+	rpc_add_speed("tx_speed", rec.tx_speed);
+	rpc_add_speed("rx_speed", rec.rx_speed);
+reply:
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	return UBUS_STATUS_OK;
+}
+
+int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
+			       struct ubus_request_data *req, const char *method,
+			       struct blob_attr *msg)
+{
+	struct blob_attr *tb[__RPC_ARG_MAX];
+
+	blobmsg_parse(interface_policy, __RPC_ARG_MAX, tb, blob_data(msg), blob_len(msg));
+	if (tb[RPC_ARG_INTERFACE1])
+		set_display_interface1(blobmsg_get_u32(tb[RPC_ARG_INTERFACE1]));
+	if (tb[RPC_ARG_INTERFACE2])
+		set_display_interface2(blobmsg_get_u32(tb[RPC_ARG_INTERFACE2]));
+
+	blob_buf_init(&rpc_buf, 0);
+	blobmsg_add_u32(&rpc_buf, "error_code", 0);
+	ubus_send_reply(ctx, req, rpc_buf.head);
+	return UBUS_STATUS_OK;
+}
