@@ -1,0 +1,147 @@
+# Sandbox for running veloxd as on the router, shared by the end-to-end tests
+# and tools/run-demo.sh. Source it, then call vx_reexec_in_ns early: the
+# calling script is run again inside private user (when not root), mount,
+# network and PID namespaces. Everything started in there dies with the
+# script, since the script is the namespace's PID 1.
+#
+# Inside, vx_sandbox_up lays out:
+#   /run (and so /var/run)  private tmpfs; ubusd listens on /var/run/ubus.sock
+#   /tmp                    private tmpfs (uci keeps its pending changes here)
+#   /etc                    overlay over the host's /etc, /etc/config holding
+#                           the shipped default configuration
+#   network                 bridge br-lan with ports swp1, swp2 (the switch
+#                           ports, peers host1, host2), wlan0 and wlan7
+#                           (peers sta0, sta7), and eth1, the switch's CPU port
+#
+# Programs are taken from the environment: VX_BIN_UBUSD, VX_BIN_UBUS,
+# VX_BIN_UCI, VX_BIN_VELOXD, VX_BIN_VELOXTOP, VX_BIN_TRAFGEN, VX_LIB_SWITCHSIM,
+# VX_CONFIG_DIR.
+
+VX_SOCK=/var/run/ubus.sock
+VX_SKIP=77
+
+vx_die() {
+	echo "$*" >&2
+	exit 1
+}
+
+vx_skip() {
+	echo "SKIP: $*"
+	exit "$VX_SKIP"
+}
+
+# vx_reexec_in_ns SCRIPT ARGS...: returns only when already inside.
+vx_reexec_in_ns() {
+	local script=$1
+	shift
+	[ -n "${VX_IN_NS:-}" ] && return 0
+	local flags="--mount --net --pid --fork --mount-proc"
+	[ "$(id -u)" = 0 ] || flags="--map-root-user $flags"
+	command -v unshare >/dev/null || vx_skip "unshare (util-linux) not installed"
+	command -v ip >/dev/null || vx_skip "ip (iproute2) not installed"
+	# shellcheck disable=SC2086
+	if ! unshare $flags true 2>/dev/null; then
+		vx_skip "cannot create namespaces here (needs root, or unprivileged user namespaces)"
+	fi
+	# shellcheck disable=SC2086
+	VX_IN_NS=1 exec unshare $flags bash "$script" "$@"
+}
+
+vx_mounts() {
+	local b
+	for b in VX_BIN_UBUSD VX_BIN_VELOXD VX_CONFIG_DIR; do
+		case "${!b:-}" in
+		/tmp/*|/run/*|/var/run/*|/etc/*) vx_die "$b=${!b} lies under a directory the sandbox replaces";;
+		esac
+	done
+	mount --make-rprivate /
+	mount -t tmpfs -o mode=0755 vx-run /run
+	[ -L /var/run ] || mount -t tmpfs -o mode=0755 vx-run /var/run
+	mount -t tmpfs -o mode=1777 vx-tmp /tmp
+	mount -t sysfs vx-sys /sys
+	mkdir -p /tmp/.vx-etc/upper /tmp/.vx-etc/work
+	mount -t overlay vx-etc -o lowerdir=/etc,upperdir=/tmp/.vx-etc/upper,workdir=/tmp/.vx-etc/work /etc ||
+		vx_die "cannot lay an overlay over /etc (kernel without overlayfs in user namespaces?)"
+	rm -rf /etc/config
+	mkdir -p /etc/config
+	cp "$VX_CONFIG_DIR"/* /etc/config/
+}
+
+vx_mac() {
+	cat "/sys/class/net/$1/address"
+}
+
+vx_network() {
+	local p
+	# No IPv6 chatter: only the frames we send are counted.
+	echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6 2>/dev/null || true
+	echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 2>/dev/null || true
+	ip link set lo up
+	ip link add br-lan type bridge
+	ip link add eth1 type dummy
+	for p in swp1:host1 swp2:host2 wlan0:sta0 wlan7:sta7; do
+		ip link add "${p%%:*}" type veth peer name "${p##*:}"
+		ip link set "${p%%:*}" master br-lan
+		ip link set "${p%%:*}" up
+		ip link set "${p##*:}" up
+	done
+	ip link set eth1 up
+	ip link set br-lan up
+	# Known stations: frames for them leave by their own port only.
+	for p in swp1:host1 swp2:host2 wlan0:sta0 wlan7:sta7; do
+		bridge fdb replace "$(vx_mac "${p##*:}")" dev "${p%%:*}" master static
+	done
+}
+
+vx_sandbox_up() {
+	vx_mounts
+	vx_network
+}
+
+vx_wait_for() { # vx_wait_for SECONDS CMD...: poll CMD every 50 ms
+	local n=$(($1 * 20))
+	shift
+	while ! "$@" 2>/dev/null; do
+		n=$((n - 1))
+		[ "$n" -gt 0 ] || return 1
+		sleep 0.05
+	done
+}
+
+vx_ubus() {
+	"$VX_BIN_UBUS" -s "$VX_SOCK" "$@"
+}
+
+vx_uci() {
+	"$VX_BIN_UCI" "$@"
+}
+
+vx_start_ubusd() {
+	"$VX_BIN_UBUSD" -s "$VX_SOCK" &
+	VX_UBUSD_PID=$!
+	vx_wait_for 5 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
+}
+
+# Switch stand-in: ports 1 and 2 of the switch behind eth1 count what swp1 and
+# swp2 carry, as the real switch ports would.
+vx_switch_env() {
+	echo "LD_PRELOAD=$VX_LIB_SWITCHSIM SWITCHSIM_PORT1=iface:swp1 SWITCHSIM_PORT2=iface:swp2"
+}
+
+# vx_start_veloxd LOGFILE: veloxd with the switch stand-in; sets VX_VELOXD_PID.
+vx_start_veloxd() {
+	# shellcheck disable=SC2046
+	env $(vx_switch_env) "$VX_BIN_VELOXD" >"$1" 2>&1 &
+	VX_VELOXD_PID=$!
+	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$1")"
+}
+
+vx_object_listed() {
+	[ "$(vx_ubus list veloxd 2>/dev/null)" = veloxd ]
+}
+
+# vx_traffic IFACE DSTIFACE BYTES_PER_SECOND: start the frame generator; echo its pid.
+vx_traffic() {
+	"$VX_BIN_TRAFGEN" -i "$1" -d "$(vx_mac "$2")" -r "$3" -l 1000 >/dev/null &
+	echo $!
+}
