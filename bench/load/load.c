@@ -6,6 +6,7 @@
  * Usage: veloxd_load [-s socket] [-c clients] [-t seconds]
  * Each client is its own process with its own bus connection.
  */
+#define _GNU_SOURCE
 #include <getopt.h>
 #include <stdbool.h>
 #include <stdint.h>

@@ -30,8 +30,13 @@ static struct ubus_object_type rpc_object_type =
 	UBUS_OBJECT_TYPE("veloxd", rpc_methods);
 
 static struct ubus_object rpc_object = {
+	.avl = {},
 	.name = "veloxd",
+	.id = 0,
+	.path = NULL,
 	.type = &rpc_object_type,
+	.subscribe_cb = NULL,
+	.has_subscribers = false,
 	.methods = rpc_methods,
 	.n_methods = ARRAY_SIZE(rpc_methods),
 };

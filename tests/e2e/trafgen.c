@@ -8,6 +8,7 @@
  * The rate counts whole frames as the kernel counts them on a veth
  * (Ethernet header and payload, no FCS).
  */
+#define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <errno.h>
 #include <getopt.h>

@@ -5,6 +5,7 @@
  * their totals and speeds, and the two display selections, and redraws.
  * Speeds are shown as veloxd reports them, in units of 1024 bit/s.
  */
+#define _GNU_SOURCE
 #include <getopt.h>
 #include <stdbool.h>
 #include <stdio.h>
