@@ -44,4 +44,21 @@ void set_display_interface2(unsigned int value);
  */
 int get_interface_snapshot(unsigned int index, struct interface_info *out);
 
+/* Both display selections as they stood at one instant. */
+void get_display_pair(int *first, int *second);
+
+/*
+ * Move each display selection that names slot from to slot to, in one step
+ * against the setters, so a selection set meanwhile by a bus caller is kept.
+ */
+void move_display_interface(unsigned int from, unsigned int to);
+
+/*
+ * The sampler holds a slot's guard while it changes the slot's fields, and
+ * get_interface_snapshot holds it while copying; nothing else is done under
+ * it, so neither side ever waits on more than an in-memory copy.
+ */
+void interface_lock(const struct interface_info *slot);
+void interface_unlock(const struct interface_info *slot);
+
 #endif

@@ -1,0 +1,23 @@
+#include "dev_stat.h"
+#include "interface_list.h"
+#include "log.h"
+#include "rpc.h"
+#include "statistic.h"
+#include "switch_stat.h"
+
+int main(int argc, char **argv)
+{
+	set_log_level(LOG_LEVEL_INFO);
+	log_debug("Initialize interface list\n");
+	/* The port map names the wired slots, so it comes first. */
+	switch_stat_init();
+	interface_list_init();
+	interface_list_dump();
+
+	log_debug("Begin network traffic statistic\n");
+	start_statistic();
+
+	log_debug("Run rpc module\n");
+	rpc_run();
+	return 0;
+}

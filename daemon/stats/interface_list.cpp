@@ -1,0 +1,213 @@
+#include "interface_list.h"
+
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "log.h"
+#include "switch_stat.h"
+#include "uci_conf.h"
+
+#define SLOT(i, en, key) { (i), (en), "", key, 0, 0, 0, 0, 0, 0, 0.0, 0.0, { 0, 0 }, { 0, 0 } }
+
+struct interface_info interface_list[INTERFACE_COUNT] = {
+	SLOT(0, 1, "interface.name.lan1"),
+	SLOT(1, 1, "interface.name.lan1"),
+	SLOT(2, 1, ""),
+	SLOT(3, 0, "interface.name.wlan0"),
+	SLOT(4, 0, ""),
+	SLOT(5, 0, ""),
+	SLOT(6, 0, ""),
+	SLOT(7, 0, "interface.name.wlan7"),
+	SLOT(8, 0, ""),
+	SLOT(9, 1, "interface.name.bridge"),
+	SLOT(10, 0, ""),
+	SLOT(11, 0, ""),
+};
+
+#define G PTHREAD_MUTEX_INITIALIZER
+static pthread_mutex_t slot_guard[INTERFACE_COUNT] = { G, G, G, G, G, G, G, G, G, G, G, G };
+#undef G
+
+/*
+ * Both selections live in one word (first in the low byte, second in the
+ * next), so a reader sees them as a pair and a move off a disabled slot can
+ * be done with one compare-and-swap instead of a test-then-store race.
+ */
+#define DISPLAY_SHIFT2 8
+#define DISPLAY_MASK 0xffu
+
+static std::atomic<unsigned int> display_pair(0u | (3u << DISPLAY_SHIFT2));
+
+static pthread_mutex_t *guard_of(const struct interface_info *slot)
+{
+	return &slot_guard[slot - interface_list];
+}
+
+void interface_lock(const struct interface_info *slot)
+{
+	pthread_mutex_lock(guard_of(slot));
+}
+
+void interface_unlock(const struct interface_info *slot)
+{
+	pthread_mutex_unlock(guard_of(slot));
+}
+
+static void clear_counters(struct interface_info *slot)
+{
+	interface_lock(slot);
+	slot->tx_bytes = 0;
+	slot->last_tx_bytes = 0;
+	slot->rx_bytes = 0;
+	slot->last_rx_bytes = 0;
+	slot->tx_speed = 0.0;
+	slot->rx_speed = 0.0;
+	memset(&slot->curr_time, 0, sizeof(slot->curr_time));
+	memset(&slot->last_time, 0, sizeof(slot->last_time));
+	memset(slot->ifname, 0, sizeof(slot->ifname));
+	interface_unlock(slot);
+}
+
+static void name_lan_slot(int lan)
+{
+	struct interface_info *slot = get_interface_by_index((unsigned int)lan);
+
+	if (slot)
+		snprintf(slot->ifname, sizeof(slot->ifname), "lan%d", lan);
+}
+
+int interface_list_init(void)
+{
+	for (int i = 0; i < INTERFACE_COUNT; i++) {
+		struct interface_info *slot = &interface_list[i];
+
+		clear_counters(slot);
+		if (slot->uci[0])
+			uci_get_conf(slot->uci, slot->ifname, 0);
+	}
+	name_lan_slot(l_ppmap[0]);
+	name_lan_slot(l_ppmap[2]);
+	return 0;
+}
+
+int interface_list_dump(void)
+{
+	for (int i = 0; i < INTERFACE_COUNT; i++) {
+		struct interface_info s;
+
+		get_interface_snapshot((unsigned int)i, &s);
+		if (!s.enable)
+			continue;
+		log_debug("============================================================================================================================>\n\n");
+		log_debug("index = %d, enable = %d, uci = %s, ifname = %s, tx_packets = %llu, rx_packets = %llu, tx_bytes = %llu, rx_bytess = %llu, tx_speed = %.2lf, rx_speed = %.2lf\n\n",
+			  s.index, s.enable, s.uci, s.ifname,
+			  (unsigned long long)s.tx_packets, (unsigned long long)s.rx_packets,
+			  (unsigned long long)s.tx_bytes, (unsigned long long)s.rx_bytes,
+			  s.tx_speed, s.rx_speed);
+	}
+	return 0;
+}
+
+struct interface_info *get_interface_by_index(unsigned int index)
+{
+	if (index >= INTERFACE_COUNT)
+		return NULL;
+	return &interface_list[index];
+}
+
+struct interface_info *get_interface_by_name(const char *name)
+{
+	if (!name)
+		return NULL;
+	for (int i = 0; i < INTERFACE_COUNT; i++) {
+		if (strcmp(interface_list[i].ifname, name) == 0)
+			return &interface_list[i];
+	}
+	return NULL;
+}
+
+int get_interface_snapshot(unsigned int index, struct interface_info *out)
+{
+	struct interface_info *slot = get_interface_by_index(index);
+
+	if (!slot || !out)
+		return -1;
+	interface_lock(slot);
+	memcpy(out, slot, sizeof(*out));
+	interface_unlock(slot);
+	return 0;
+}
+
+static int first_of(unsigned int pair)
+{
+	return (int)(pair & DISPLAY_MASK);
+}
+
+static int second_of(unsigned int pair)
+{
+	return (int)((pair >> DISPLAY_SHIFT2) & DISPLAY_MASK);
+}
+
+int get_display_interface1(void)
+{
+	return first_of(display_pair.load());
+}
+
+int get_display_interface2(void)
+{
+	return second_of(display_pair.load());
+}
+
+void get_display_pair(int *first, int *second)
+{
+	unsigned int pair = display_pair.load();
+
+	if (first)
+		*first = first_of(pair);
+	if (second)
+		*second = second_of(pair);
+}
+
+static void store_display(unsigned int value, unsigned int shift)
+{
+	unsigned int old = display_pair.load();
+
+	if (value >= INTERFACE_COUNT)
+		return;
+	while (!display_pair.compare_exchange_weak(old, (old & ~(DISPLAY_MASK << shift)) | (value << shift)))
+		;
+}
+
+void set_display_interface1(unsigned int value)
+{
+	store_display(value, 0);
+}
+
+void set_display_interface2(unsigned int value)
+{
+	store_display(value, DISPLAY_SHIFT2);
+}
+
+static unsigned int moved(unsigned int pair, unsigned int shift, unsigned int from, unsigned int to)
+{
+	if (((pair >> shift) & DISPLAY_MASK) != from)
+		return pair;
+	return (pair & ~(DISPLAY_MASK << shift)) | (to << shift);
+}
+
+void move_display_interface(unsigned int from, unsigned int to)
+{
+	unsigned int old = display_pair.load();
+	unsigned int next;
+
+	if (to >= INTERFACE_COUNT)
+		return;
+	do {
+		next = moved(moved(old, 0, from, to), DISPLAY_SHIFT2, from, to);
+		if (next == old)
+			return;
+	} while (!display_pair.compare_exchange_weak(old, next));
+}

@@ -1,0 +1,42 @@
+#include "daemon_state.h"
+
+#include <string.h>
+
+#include <regex>
+
+#include "log.h"
+#include "switch_stat.h"
+
+namespace {
+struct pristine_table {
+	struct interface_info slots[INTERFACE_COUNT];
+	pristine_table() { memcpy(slots, interface_list, sizeof(slots)); }
+};
+const pristine_table pristine;
+}
+
+void reset_daemon_state()
+{
+	memcpy(interface_list, pristine.slots, sizeof(interface_list));
+	set_display_interface1(0);
+	set_display_interface2(3);
+	memset(l_ppmap, 0, sizeof(l_ppmap));
+	memset(switch_stat_data, 0, sizeof(switch_stat_data));
+	set_log_level(1);
+}
+
+struct timespec at(long s, long ns)
+{
+	struct timespec ts;
+
+	ts.tv_sec = s;
+	ts.tv_nsec = ns;
+	return ts;
+}
+
+std::string without_lines(const std::string &text)
+{
+	static const std::regex line_no("\\(([0-9]+)\\) : ");
+
+	return std::regex_replace(text, line_no, "(N) : ");
+}

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "daemon_state.h"
+#include "fixtures.h"
+#include "interface_list.h"
+#include "statistic.h"
+
+namespace {
+
+class Sampler : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		REQUIRE_NAMESPACES();
+		reset_daemon_state();
+	}
+
+	void mode(const std::string &m)
+	{
+		write_file("/etc/config/opmode", "config op 'op'\n\toption mode '" + m + "'\n");
+	}
+
+	std::string check()
+	{
+		return without_lines(capture_stdout([] { check_wlan_mode(); }));
+	}
+
+	bool ap_state() { return interface_list[3].enable == 1 && interface_list[7].enable == 0; }
+	bool sta_state() { return interface_list[3].enable == 0 && interface_list[7].enable == 1; }
+};
+
+TEST_F(Sampler, ApMode)
+{
+	mode("ap");
+	set_display_interface1(7);
+	set_display_interface2(7);
+	EXPECT_EQ(check(), "");
+	EXPECT_TRUE(ap_state());
+	EXPECT_EQ(get_display_interface1(), 3);
+	EXPECT_EQ(get_display_interface2(), 3);
+
+	set_display_interface1(0);
+	set_display_interface2(9);
+	check();
+	EXPECT_EQ(get_display_interface1(), 0);
+	EXPECT_EQ(get_display_interface2(), 9);
+}
+
+TEST_F(Sampler, ClientAndWdsAlike)
+{
+	for (const char *m : { "client", "wds" }) {
+		reset_daemon_state();
+		mode(m);
+		EXPECT_EQ(check(), "") << m;
+		EXPECT_TRUE(sta_state()) << m;
+		/* defaults 0 and 3: the second follows the mode */
+		EXPECT_EQ(get_display_interface1(), 0);
+		EXPECT_EQ(get_display_interface2(), 7);
+	}
+}
+
+TEST_F(Sampler, UnsupportedModesChangeNothing)
+{
+	mode("ap");
+	check();
+	for (const char *m : { "AP", "Client", "ap ", "a" }) {
+		mode(m);
+		set_display_interface2(7);
+		EXPECT_EQ(check(), "[ERROR] check_wlan_mode(N) : Unsupported wlan opmode\n") << m;
+		EXPECT_TRUE(ap_state()) << m;
+		EXPECT_EQ(get_display_interface2(), 7);
+	}
+}
+
+TEST_F(Sampler, MissingModeKey)
+{
+	write_file("/etc/config/opmode", "config op 'op'\n");
+	EXPECT_EQ(check(), "[ERROR] uci_get_conf(N) : value of option: opmode is NULL\n"
+			   "[ERROR] check_wlan_mode(N) : Unsupported wlan opmode\n");
+	EXPECT_EQ(interface_list[3].enable, 0);
+	EXPECT_EQ(interface_list[7].enable, 0);
+}
+
+bool wait_for(const std::function<bool()> &cond, double seconds)
+{
+	for (int i = 0; i < (int)(seconds * 100); i++) {
+		if (cond())
+			return true;
+		usleep(10000);
+	}
+	return cond();
+}
+
+TEST_F(Sampler, ThreadFollowsTheStore)
+{
+	write_router_config();
+	ASSERT_EQ(start_statistic(), 0);
+	ASSERT_TRUE(wait_for([this] { return ap_state(); }, 2.0));
+
+	/* a bus caller picking the disabled slot sees it moved within a cycle */
+	set_display_interface1(7);
+	EXPECT_TRUE(wait_for([] { return get_display_interface1() == 3; }, 1.5));
+
+	mode("client");
+	struct timespec t0, t1;
+	clock_gettime(CLOCK_MONOTONIC, &t0);
+	ASSERT_TRUE(wait_for([this] { return sta_state(); }, 2.5));
+	clock_gettime(CLOCK_MONOTONIC, &t1);
+	EXPECT_LT(t1.tv_sec - t0.tv_sec, 2);
+	EXPECT_EQ(get_display_interface1(), 7);
+	EXPECT_EQ(get_display_interface2(), 7);
+}
+
+} // namespace

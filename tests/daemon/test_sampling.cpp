@@ -1,0 +1,182 @@
+/* Whole passes over the kernel's real /proc/net/dev and the switch stand-in. */
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "daemon_state.h"
+#include "dev_stat.h"
+#include "fixtures.h"
+#include "interface_list.h"
+#include "switch_stat.h"
+
+namespace {
+
+class Sampling : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		REQUIRE_NAMESPACES();
+		reset_daemon_state();
+		for (int p = 0; p < 5; p++)
+			unsetenv(("SWITCHSIM_PORT" + std::to_string(p)).c_str());
+		unsetenv("SWITCHSIM_FAIL");
+		setenv("SWITCHSIM_LOG", "/tmp/switch.log", 1);
+		unlink("/tmp/switch.log");
+		/* lan0 on switch port 4, lan1 on port 3, as the router ships */
+		l_ppmap[0] = 0;
+		l_ppmap[1] = 4;
+		l_ppmap[2] = 1;
+		l_ppmap[3] = 3;
+		strcpy(interface_list[0].ifname, "lan0");
+		strcpy(interface_list[1].ifname, "lan1");
+	}
+
+	void script(int port, const std::string &lines)
+	{
+		std::string path = "/tmp/script-port" + std::to_string(port);
+		write_file(path, lines);
+		setenv(("SWITCHSIM_PORT" + std::to_string(port)).c_str(), ("script:" + path).c_str(), 1);
+	}
+
+	/* Switch ports requested so far, in order. */
+	std::string ports_read()
+	{
+		std::string log = read_file("/tmp/switch.log"), out;
+		for (size_t at = log.find("port="); at != std::string::npos; at = log.find("port=", at + 1))
+			out += log.substr(at + 5, 1);
+		return out;
+	}
+
+	void pass_quietly()
+	{
+		std::string out = capture_stdout([] { parse_dev_proc(); });
+		EXPECT_EQ(out, "");
+	}
+};
+
+TEST_F(Sampling, KernelCountersOfRealTraffic)
+{
+	ASSERT_EQ(make_veth("vlan-a", "vlan-b"), 0);
+	strcpy(interface_list[9].ifname, "vlan-b");
+	strcpy(interface_list[3].ifname, "vlan-a"); /* disabled slot: never updated */
+	ASSERT_EQ(send_frames("vlan-a", 4, 250), 4);
+
+	pass_quietly();
+	struct interface_info *br = &interface_list[9];
+	EXPECT_EQ(br->rx_bytes, 1000u);
+	EXPECT_EQ(br->rx_packets, 4u);
+	EXPECT_EQ(br->tx_bytes, 0u);
+	EXPECT_EQ(br->tx_speed, 0.0);
+	EXPECT_EQ(br->rx_speed, 0.0);
+	EXPECT_GT(br->curr_time.tv_sec + br->curr_time.tv_usec, 0);
+	EXPECT_EQ(interface_list[3].rx_bytes + interface_list[3].tx_bytes, 0u);
+	EXPECT_EQ(interface_list[3].curr_time.tv_sec, 0);
+
+	ASSERT_EQ(send_frames("vlan-a", 10, 1000), 10);
+	usleep(20000);
+	pass_quietly();
+	EXPECT_EQ(br->rx_bytes, 11000u);
+	EXPECT_EQ(br->rx_packets, 14u);
+	EXPECT_EQ(br->last_rx_bytes, 1000u);
+	int32_t ms = timeval_diff(br->curr_time, br->last_time);
+	ASSERT_GT(ms, 0);
+	EXPECT_DOUBLE_EQ(br->rx_speed, (80000.0 / 1.024) / ms);
+	EXPECT_EQ(br->tx_speed, 0.0);
+}
+
+TEST_F(Sampling, WiredSlotsFollowTheSwitch)
+{
+	script(4, "tx_bytes=1000 rx_bytes=2000 tx_packets=1 rx_packets=2\n"
+		  "tx_bytes=1280 rx_bytes=0 tx_packets=1 rx_packets=0\n");
+	script(3, "tx_bytes=500 rx_bytes=500\ntx_bytes=128 rx_bytes=256\n");
+	pass_quietly();
+	EXPECT_EQ(interface_list[0].tx_bytes, 1000u);
+	EXPECT_EQ(interface_list[0].rx_packets, 2u);
+	EXPECT_EQ(interface_list[1].rx_bytes, 500u);
+	usleep(10000);
+	pass_quietly();
+	EXPECT_EQ(ports_read(), "4343");
+	EXPECT_EQ(interface_list[0].tx_bytes, 2280u);
+	EXPECT_EQ(interface_list[0].tx_packets, 2u);
+	int32_t ms0 = timeval_diff(interface_list[0].curr_time, interface_list[0].last_time);
+	ASSERT_GT(ms0, 0);
+	EXPECT_DOUBLE_EQ(interface_list[0].tx_speed, (10240.0 / 1.024) / ms0);
+	EXPECT_EQ(interface_list[0].rx_speed, 0.0);
+	EXPECT_GT(interface_list[1].rx_speed, 0.0);
+	/* slot 2 carries the sums and nothing else */
+	EXPECT_EQ(interface_list[2].tx_speed, interface_list[0].tx_speed + interface_list[1].tx_speed);
+	EXPECT_EQ(interface_list[2].rx_speed, interface_list[0].rx_speed + interface_list[1].rx_speed);
+	EXPECT_EQ(interface_list[2].tx_bytes, 0u);
+	EXPECT_EQ(interface_list[2].curr_time.tv_sec, 0);
+}
+
+TEST_F(Sampling, DisabledFirstWiredSlotEndsTheLoop)
+{
+	script(4, "tx_bytes=10\n");
+	script(3, "tx_bytes=30\n");
+	interface_list[1].tx_speed = 2.5;
+	interface_list[0].enable = 0;
+	pass_quietly();
+	EXPECT_EQ(ports_read(), "4");
+	EXPECT_EQ(switch_stat_data[4].tx_bytes, 10u); /* read all the same */
+	EXPECT_EQ(interface_list[0].tx_bytes, 0u);
+	EXPECT_EQ(interface_list[1].tx_bytes, 0u);
+	EXPECT_EQ(interface_list[1].curr_time.tv_sec, 0);
+	EXPECT_EQ(interface_list[2].tx_speed, 2.5);
+}
+
+TEST_F(Sampling, MissingWiredSlotEndsTheLoop)
+{
+	strcpy(interface_list[0].ifname, "eth0.1");
+	pass_quietly();
+	EXPECT_EQ(ports_read(), "4");
+	EXPECT_EQ(interface_list[1].curr_time.tv_sec, 0);
+}
+
+TEST_F(Sampling, PortOutsideTheSwitchIsPassedOver)
+{
+	l_ppmap[1] = 44; /* configured as 300 */
+	script(3, "tx_bytes=30\n");
+	std::string err = capture_stderr([this] { pass_quietly(); });
+	EXPECT_EQ(err.rfind("get_curr_port_stat_data: Invalid argument!\n", 0), 0u) << err;
+	EXPECT_EQ(ports_read(), "3");
+	EXPECT_EQ(interface_list[0].curr_time.tv_sec, 0);
+	EXPECT_EQ(interface_list[1].tx_bytes, 30u);
+	for (const struct port_stat &st : switch_stat_data)
+		EXPECT_EQ(st.rx_bytes + st.rx_packets + st.tx_packets, 0u);
+}
+
+TEST_F(Sampling, FailedSwitchRequestZeroesSpeeds)
+{
+	script(4, "tx_bytes=1000 rx_bytes=1000\ntx_bytes=1024 rx_bytes=1024\n");
+	pass_quietly();
+	usleep(5000);
+	pass_quietly();
+	ASSERT_GT(interface_list[0].tx_speed, 0.0);
+	setenv("SWITCHSIM_FAIL", "1", 1);
+	usleep(5000);
+	std::string out = capture_stdout([] { parse_dev_proc(); });
+	EXPECT_EQ(out, "do eth ioctl failed: ifname = eth1, port no = 4\n"
+		       "do eth ioctl failed: ifname = eth1, port no = 3\n");
+	EXPECT_EQ(interface_list[0].tx_bytes, 2024u);
+	EXPECT_EQ(interface_list[0].tx_speed, 0.0);
+	EXPECT_EQ(interface_list[0].rx_speed, 0.0);
+	EXPECT_EQ(interface_list[2].tx_speed, interface_list[1].tx_speed);
+}
+
+TEST_F(Sampling, UnreadableFileChangesNothing)
+{
+	script(4, "tx_bytes=1000\n");
+	interface_list[2].tx_speed = 9.0;
+	ASSERT_EQ(mount("tmpfs", "/proc", "tmpfs", 0, nullptr), 0);
+	std::string out = without_lines(capture_stdout([] { parse_dev_proc(); }));
+	umount("/proc");
+	EXPECT_EQ(out, "[ERROR] parse_dev_proc(N) : open dev stat file failed\n");
+	EXPECT_EQ(ports_read(), "");
+	EXPECT_EQ(interface_list[0].tx_bytes, 0u);
+	EXPECT_EQ(interface_list[2].tx_speed, 9.0);
+}
+
+} // namespace
