@@ -1,0 +1,45 @@
+/*
+ * libubus-internal.h - state and helpers private to the client library
+ */
+#ifndef __LIBUBUS_INTERNAL_H
+#define __LIBUBUS_INTERNAL_H
+
+#include "libubus.h"
+#include "ubus_proto.h"
+
+/* what ubus_connect allocates: the public context plus the receive buffer */
+struct ubus_ctx_priv {
+	struct ubus_context ctx;
+	struct ubus_rx rx;
+};
+
+/* one received message, detached from the receive buffer */
+struct ubus_msg_copy {
+	struct list_head list;
+	size_t len;
+	uint8_t data[] __attribute__((aligned(8)));
+};
+
+static inline struct ubus_rx *ubus_ctx_rx(struct ubus_context *ctx)
+{
+	return &container_of(ctx, struct ubus_ctx_priv, ctx)->rx;
+}
+
+/* outgoing messages are built here (one at a time, like the platform's) */
+extern struct blob_buf ubus_b __hidden;
+
+int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
+		  int cmd, uint32_t peer) __hidden;
+int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
+		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout) __hidden;
+
+/* dispatches every complete buffered message; -1 if the stream is broken */
+int ubus_drain(struct ubus_context *ctx) __hidden;
+void ubus_handle_data(struct uloop_fd *u, unsigned int events) __hidden;
+void ubus_process_pending(struct ubus_context *ctx) __hidden;
+void ubus_pending_timer_cb(struct uloop_timeout *t) __hidden;
+
+void ubus_process_invoke(struct ubus_context *ctx, const struct ubus_msghdr *hdr,
+			 struct blob_attr **tb) __hidden;
+
+#endif

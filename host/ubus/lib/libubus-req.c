@@ -1,0 +1,111 @@
+/*
+ * libubus-req.c - synchronous requests: lookups, calls and replies
+ */
+#include "libubus-internal.h"
+
+struct lookup_request {
+	struct ubus_request req;
+	ubus_lookup_handler_t cb;
+	void *priv;
+	uint32_t *id;
+};
+
+static void lookup_data_cb(struct ubus_request *req, int type, struct blob_attr *msg)
+{
+	struct lookup_request *lr = container_of(req, struct lookup_request, req);
+	struct blob_attr *tb[UBUS_ATTR_MAX];
+	struct blob_attr *sig;
+	struct ubus_object_data obj;
+
+	if (!ubus_msg_parse(msg, tb))
+		return;
+	if (lr->id) {
+		if (tb[UBUS_ATTR_OBJID])
+			*lr->id = blob_get_u32(tb[UBUS_ATTR_OBJID]);
+		return;
+	}
+	if (!tb[UBUS_ATTR_OBJID] || !tb[UBUS_ATTR_OBJPATH] || !tb[UBUS_ATTR_OBJTYPE])
+		return;
+	sig = tb[UBUS_ATTR_SIGNATURE];
+	if (sig && !ubus_blobmsg_list_valid(blob_data(sig), blob_len(sig), 0))
+		return;
+	obj.id = blob_get_u32(tb[UBUS_ATTR_OBJID]);
+	obj.type_id = blob_get_u32(tb[UBUS_ATTR_OBJTYPE]);
+	obj.path = blob_data(tb[UBUS_ATTR_OBJPATH]);
+	obj.signature = sig;
+	lr->cb(req->ctx, &obj, lr->priv);
+}
+
+static int ubus_lookup_request(struct ubus_context *ctx, const char *path,
+			       struct lookup_request *lr)
+{
+	blob_buf_init(&ubus_b, 0);
+	if (path && !blob_put_string(&ubus_b, UBUS_ATTR_OBJPATH, path))
+		return UBUS_STATUS_NO_MEMORY;
+	lr->req.raw_data_cb = lookup_data_cb;
+	return ubus_sync_request(ctx, &lr->req, ubus_b.head, UBUS_MSG_LOOKUP, 0, 0);
+}
+
+int ubus_lookup(struct ubus_context *ctx, const char *path,
+		ubus_lookup_handler_t cb, void *priv)
+{
+	struct lookup_request lr = { .cb = cb, .priv = priv };
+
+	if (!cb)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return ubus_lookup_request(ctx, path, &lr);
+}
+
+int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
+{
+	struct lookup_request lr = { .id = id };
+
+	if (!path || !id)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return ubus_lookup_request(ctx, path, &lr);
+}
+
+int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
+		   struct blob_attr *msg, ubus_data_handler_t cb, void *priv,
+		   int timeout, int fd)
+{
+	struct ubus_request req = { .data_cb = cb, .priv = priv };
+
+	if (!method)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	/* passing descriptors along with calls is not supported here */
+	if (fd >= 0)
+		return UBUS_STATUS_NOT_SUPPORTED;
+	blob_buf_init(&ubus_b, 0);
+	if (!blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, obj) ||
+	    !blob_put_string(&ubus_b, UBUS_ATTR_METHOD, method) ||
+	    !blob_put(&ubus_b, UBUS_ATTR_DATA, msg ? blob_data(msg) : NULL,
+		      msg ? blob_len(msg) : 0))
+		return UBUS_STATUS_NO_MEMORY;
+	return ubus_sync_request(ctx, &req, ubus_b.head, UBUS_MSG_INVOKE, obj,
+				 timeout < 0 ? 0 : timeout);
+}
+
+int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
+		    struct blob_attr *msg)
+{
+	blob_buf_init(&ubus_b, 0);
+	if (!blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, req->object) ||
+	    !blob_put(&ubus_b, UBUS_ATTR_DATA, msg ? blob_data(msg) : NULL,
+		      msg ? blob_len(msg) : 0))
+		return UBUS_STATUS_NO_MEMORY;
+	if (blob_pad_len(ubus_b.head) > UBUS_MAX_MSGLEN)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	if (ubus_send_msg(ctx, req->seq, ubus_b.head, UBUS_MSG_DATA, req->peer) < 0)
+		return UBUS_STATUS_NO_DATA;
+	return 0;
+}
+
+void ubus_complete_deferred_request(struct ubus_context *ctx,
+				    struct ubus_request_data *req, int ret)
+{
+	blob_buf_init(&ubus_b, 0);
+	blob_put_int32(&ubus_b, UBUS_ATTR_STATUS, ret);
+	blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, req->object);
+	ubus_send_msg(ctx, req->seq, ubus_b.head, UBUS_MSG_STATUS, req->peer);
+}
