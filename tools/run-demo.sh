@@ -31,8 +31,8 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	"$top/tools/install-deps.sh"
 	echo "building into $build ..."
 	cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOXD_FUZZ=OFF >/dev/null
-	cmake --build "$build" -j "$(nproc)" --target veloxd veloxtop switchsim vx_trafgen ubusd \
-		$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(ub[a-z_-]*cli\|uc[a-z_-]*cli\)$/\1/p') \
+	cmake --build "$build" -j "$(nproc)" \
+		--target veloxd veloxtop switchsim vx_trafgen ubusd ubus_cli uci_cli \
 		>"$build/demo-build.log" 2>&1 || { tail -n 40 "$build/demo-build.log"; exit 1; }
 	bin() { # bin NAME: the one executable of that name in the build
 		find "$build" -path "$build/CMakeFiles" -prune -o -type f -name "$1" -perm -u+x -print | head -n 1

@@ -48,7 +48,7 @@ vx_expect_eq "same slot twice gives the same speeds" \
 	"$(vx_json_field "$thr" interface2_tx) $(vx_json_field "$thr" interface2_rx)"
 
 port() {
-	vx_ubus call veloxd get_lan_port_info "$1"
+	vx_ubus call veloxd get_lan_port_info "$@"
 }
 vx_expect_eq "port info: no arguments" "$(port)" "$empty_reply"
 vx_expect_eq "port info: empty table" "$(port '{}')" "$empty_reply"

@@ -43,6 +43,8 @@ vx_reexec_in_ns() {
 	if ! unshare $flags true 2>/dev/null; then
 		vx_skip "cannot create namespaces here (needs root, or unprivileged user namespaces)"
 	fi
+	VX_OUTER_NETNS=$(readlink /proc/self/ns/net)
+	export VX_OUTER_NETNS
 	# shellcheck disable=SC2086
 	VX_IN_NS=1 exec unshare $flags bash "$script" "$@"
 }
@@ -78,13 +80,15 @@ vx_network() {
 	echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 2>/dev/null || true
 	ip link set lo up
 	ip link add br-lan type bridge
-	ip link add eth1 type dummy
+	# The switch's CPU port; a veth since not every kernel has dummy links.
+	ip link add eth1 type veth peer name cpu0
 	for p in swp1:host1 swp2:host2 wlan0:sta0 wlan7:sta7; do
 		ip link add "${p%%:*}" type veth peer name "${p##*:}"
 		ip link set "${p%%:*}" master br-lan
 		ip link set "${p%%:*}" up
 		ip link set "${p##*:}" up
 	done
+	ip link set cpu0 up
 	ip link set eth1 up
 	ip link set br-lan up
 	# Known stations: frames for them leave by their own port only.

@@ -24,12 +24,12 @@ field() {
 	vx_json_field "$(vx_ubus call veloxd get_lan_port_info "{\"interface1\": $1}")" "$2"
 }
 
-# median3 SLOT NAME: the middle of three readings a sampling period apart
+# median3 SLOT DIR: the middle of three speed readings a sampling period apart
 median3() {
 	local a b c
-	a=$(field "$1" "$2"); sleep 1.05
-	b=$(field "$1" "$2"); sleep 1.05
-	c=$(field "$1" "$2")
+	a=$(field "$1" "$2_speed"); sleep 1.05
+	b=$(field "$1" "$2_speed"); sleep 1.05
+	c=$(field "$1" "$2_speed")
 	printf '%s\n%s\n%s\n' "$a" "$b" "$c" | sort -g | sed -n 2p
 }
 
@@ -64,7 +64,7 @@ vx_within "port 1 receive (slot 0 rx)" "$(median3 0 rx)" "$(unit $R1)" 5
 vx_within "port 2 transmit (slot 1 tx)" "$(median3 1 tx)" "$(unit $R2)" 5
 vx_within "bridge receive (slot 9 rx)" "$(median3 9 rx)" "$(unit $R1 "$BRIDGE_RX_SHARE")" 5
 vx_within "bridge transmit (slot 9 tx)" "$(median3 9 tx)" "$(unit $R2)" 5
-vx_within "idle direction of port 1 stays near 0 (slot 0 tx)" "$(field 0 tx)" 0.5 100
+vx_within "idle direction of port 1 stays near 0 (slot 0 tx)" "$(field 0 tx_speed)" 0.5 100
 check_sum rx
 check_sum tx
 thr=$(vx_ubus call veloxd get_throughput)

@@ -49,12 +49,37 @@ static int parse_mac(const char *text, uint8_t mac[6])
 	return 0;
 }
 
+/* A namespace with a default route reaches beyond itself. */
+static int has_default_route(void)
+{
+	char line[256], ifname[64];
+	unsigned int dest;
+	FILE *f = fopen("/proc/net/route", "r");
+	int found = 0;
+
+	if (!f)
+		return 0;
+	while (!found && fgets(line, sizeof(line), f))
+		found = sscanf(line, "%63s %x", ifname, &dest) == 2 && dest == 0;
+	fclose(f);
+	return found;
+}
+
+/*
+ * The sandbox records the namespace it was started from: with its own PID
+ * namespace, PID 1 is the sandbox itself and cannot tell us.
+ */
 static int in_private_netns(void)
 {
 	char self[64] = "", init[64] = "";
+	const char *outer = getenv("VX_OUTER_NETNS");
 
 	if (readlink("/proc/self/ns/net", self, sizeof(self) - 1) < 0)
 		return 0;
+	if (has_default_route())
+		return 0;
+	if (outer && *outer)
+		return strcmp(self, outer) != 0;
 	/* Not readable from an unprivileged user namespace: then we are not in PID 1's. */
 	if (readlink("/proc/1/ns/net", init, sizeof(init) - 1) < 0)
 		return 1;
