@@ -273,6 +273,9 @@ blob_parse_store(struct blob_attr *pos, struct blob_attr **data,
 {
 	unsigned int id = blob_id(pos);
 
+	/* shorter than its own header: blob_len() would wrap around */
+	if (blob_raw_len(pos) < sizeof(struct blob_attr))
+		return 0;
 	if (id >= (unsigned int) max)
 		return 0;
 	if (!blob_attr_acceptable(pos, info ? &info[id] : NULL))
