@@ -191,6 +191,37 @@ static int link_up(const char *name)
 	return ret;
 }
 
+static bool running(const char *name)
+{
+	struct ifreq ifr;
+	int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	bool up;
+
+	if (fd < 0)
+		return false;
+	memset(&ifr, 0, sizeof(ifr));
+	snprintf(ifr.ifr_name, sizeof(ifr.ifr_name), "%s", name);
+	up = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 && (ifr.ifr_flags & IFF_RUNNING);
+	close(fd);
+	return up;
+}
+
+/*
+ * The kernel attaches the transmit queue a moment after the link comes up,
+ * from its link watcher; frames sent before that are dropped.
+ */
+static int wait_running(const char *a, const char *b)
+{
+	for (int i = 0; i < 200; i++) {
+		if (running(a) && running(b)) {
+			usleep(20000);
+			return 0;
+		}
+		usleep(10000);
+	}
+	return -ETIMEDOUT;
+}
+
 int make_veth(const char *a, const char *b)
 {
 	struct nl_req r;
@@ -231,7 +262,9 @@ int make_veth(const char *a, const char *b)
 			return ret;
 	}
 	ret = link_up(a);
-	return ret ? ret : link_up(b);
+	if (!ret)
+		ret = link_up(b);
+	return ret ? ret : wait_running(a, b);
 }
 
 int send_frames(const char *ifname, int count, int size)

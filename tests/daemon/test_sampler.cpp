@@ -27,8 +27,15 @@ protected:
 		return without_lines(capture_stdout([] { check_wlan_mode(); }));
 	}
 
-	bool ap_state() { return interface_list[3].enable == 1 && interface_list[7].enable == 0; }
-	bool sta_state() { return interface_list[3].enable == 0 && interface_list[7].enable == 1; }
+	/* Read through snapshots: the sampler thread may be running. */
+	static int enabled(unsigned int slot)
+	{
+		struct interface_info s;
+		get_interface_snapshot(slot, &s);
+		return s.enable;
+	}
+	bool ap_state() { return enabled(3) == 1 && enabled(7) == 0; }
+	bool sta_state() { return enabled(3) == 0 && enabled(7) == 1; }
 };
 
 TEST_F(Sampler, ApMode)
