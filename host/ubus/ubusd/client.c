@@ -6,19 +6,16 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include "ubusd.h"
 
-struct txbuf {
-	struct list_head list;
-	size_t len;
-	size_t off;
-	uint8_t data[];
-};
-
+/* clients with output waiting for the end of the current input pass */
+static LIST_HEAD(flush_clients);
 static LIST_HEAD(dead_clients);
+
+/* output beyond this is written at once instead of waiting for the pass to end */
+#define TX_BATCH	65536
 
 /* one connection after another usually comes from the same user */
 static char *user_name(uid_t uid)
@@ -59,67 +56,81 @@ static void client_watch(struct ubusd_client *cl)
 {
 	unsigned int flags = ULOOP_READ;
 
-	if (!list_empty(&cl->txq))
+	if (cl->tx_blocked)
 		flags |= ULOOP_WRITE;
-	if (cl->sock.registered || cl->sock.cb)
+	if (cl->sock.cb)
 		uloop_fd_add(&cl->sock, flags);
 }
 
 static void client_flush(struct ubusd_client *cl)
 {
-	while (!list_empty(&cl->txq)) {
-		struct txbuf *tb = list_first_entry(&cl->txq, struct txbuf, list);
-		ssize_t n = send(cl->sock.fd, tb->data + tb->off, tb->len - tb->off,
+	bool was_blocked = cl->tx_blocked;
+
+	list_del_init(&cl->flush_list);
+	while (cl->txoff < cl->txlen) {
+		ssize_t n = send(cl->sock.fd, cl->tx + cl->txoff, cl->txlen - cl->txoff,
 				 MSG_NOSIGNAL | MSG_DONTWAIT);
 
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
-			if (errno != EAGAIN && errno != EWOULDBLOCK)
+			if (errno != EAGAIN && errno != EWOULDBLOCK) {
 				ubusd_client_kill(cl);
+				return;
+			}
+			/* the peer is not reading: wait until it does */
+			cl->tx_blocked = true;
+			if (!was_blocked)
+				client_watch(cl);
 			return;
 		}
-		tb->off += n;
-		cl->txq_bytes -= n;
-		if (tb->off < tb->len)
-			return;
-		list_del(&tb->list);
-		free(tb);
+		cl->txoff += n;
 	}
-	client_watch(cl);
+	cl->txoff = cl->txlen = 0;
+	cl->tx_blocked = false;
+	/* give back what a burst needed */
+	if (cl->txcap > 4 * TX_BATCH) {
+		free(cl->tx);
+		cl->tx = NULL;
+		cl->txcap = 0;
+	}
+	if (was_blocked)
+		client_watch(cl);
 }
 
-static void client_queue(struct ubusd_client *cl, struct iovec *iov, int iovcnt, size_t skip)
+void ubusd_flush(void)
 {
-	size_t len = 0, off = 0;
-	struct txbuf *tb;
+	while (!list_empty(&flush_clients)) {
+		struct ubusd_client *cl = list_first_entry(&flush_clients, struct ubusd_client, flush_list);
 
-	for (int i = 0; i < iovcnt; i++)
-		len += iov[i].iov_len;
-	tb = malloc(sizeof(*tb) + len - skip);
-	if (!tb) {
-		/* a half-sent message cannot be dropped without breaking the stream */
-		if (skip)
-			ubusd_client_kill(cl);
-		return;
+		if (cl->dead)
+			list_del_init(&cl->flush_list);
+		else
+			client_flush(cl);
 	}
-	for (int i = 0; i < iovcnt; i++) {
-		size_t l = iov[i].iov_len;
-		const uint8_t *p = iov[i].iov_base;
+}
 
-		if (skip >= l) {
-			skip -= l;
-			continue;
-		}
-		memcpy(tb->data + off, p + skip, l - skip);
-		off += l - skip;
-		skip = 0;
+static bool tx_reserve(struct ubusd_client *cl, size_t len)
+{
+	size_t cap;
+	uint8_t *tx;
+
+	if (cl->txoff && cl->txcap - cl->txlen < len) {
+		memmove(cl->tx, cl->tx + cl->txoff, cl->txlen - cl->txoff);
+		cl->txlen -= cl->txoff;
+		cl->txoff = 0;
 	}
-	tb->len = off;
-	tb->off = 0;
-	list_add_tail(&tb->list, &cl->txq);
-	cl->txq_bytes += off;
-	client_watch(cl);
+	if (cl->txcap - cl->txlen >= len)
+		return true;
+	cap = cl->txcap ? cl->txcap : 4096;
+	while (cap - cl->txlen < len)
+		cap *= 2;
+	tx = realloc(cl->tx, cap);
+	if (!tx)
+		return false;
+	cl->tx = tx;
+	cl->txcap = cap;
+	return true;
 }
 
 void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
@@ -131,37 +142,32 @@ void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 		.seq = cpu_to_be16(seq),
 		.peer = cpu_to_be32(peer),
 	};
-	struct iovec iov[2] = {
-		{ .iov_base = &hdr, .iov_len = sizeof(hdr) },
-		{ .iov_base = (void *) root, .iov_len = rootlen },
-	};
 	size_t total = sizeof(hdr) + rootlen;
-	ssize_t n = 0;
 
 	if (cl->dead)
 		return;
-	if (!list_empty(&cl->txq)) {
-		/* a client that does not read loses what does not fit */
-		if (cl->txq_bytes + total > UBUSD_TXQ_LIMIT)
-			return;
-		client_queue(cl, iov, 2, 0);
+	/* a client that does not read loses what does not fit */
+	if (cl->tx_blocked && cl->txlen - cl->txoff + total > UBUSD_TXQ_LIMIT)
 		return;
-	}
-	do {
-		struct msghdr mh = { .msg_iov = iov, .msg_iovlen = 2 };
-
-		n = sendmsg(cl->sock.fd, &mh, MSG_NOSIGNAL | MSG_DONTWAIT);
-	} while (n < 0 && errno == EINTR);
-	if (n == (ssize_t) total)
-		return;
-	if (n < 0) {
-		if (errno != EAGAIN && errno != EWOULDBLOCK) {
+	if (!tx_reserve(cl, total)) {
+		/* dropping part of the stream would desynchronise the peer */
+		if (cl->txlen > cl->txoff)
 			ubusd_client_kill(cl);
-			return;
-		}
-		n = 0;
+		return;
 	}
-	client_queue(cl, iov, 2, n);
+	memcpy(cl->tx + cl->txlen, &hdr, sizeof(hdr));
+	memcpy(cl->tx + cl->txlen + sizeof(hdr), root, rootlen);
+	cl->txlen += total;
+	if (cl->tx_blocked)
+		return;
+	/*
+	 * Everything one input pass produces for a client leaves in one write:
+	 * a call's DATA and STATUS then wake the caller once.
+	 */
+	if (cl->txlen - cl->txoff >= TX_BATCH)
+		client_flush(cl);
+	else if (list_empty(&cl->flush_list))
+		list_add_tail(&cl->flush_list, &flush_clients);
 }
 
 void ubusd_send_status(struct ubusd_client *cl, const struct ubus_msghdr *req, int status)
@@ -220,6 +226,7 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 		len -= room;
 		client_process(cl);
 	}
+	ubusd_flush();
 	return !cl->dead;
 }
 
@@ -253,6 +260,7 @@ static void client_cb(struct uloop_fd *u, unsigned int events)
 		client_flush(cl);
 	if (!cl->dead && (events & ULOOP_READ || !events || !u->registered))
 		client_read(cl);
+	ubusd_flush();
 	ubusd_reap();
 }
 
@@ -278,7 +286,7 @@ struct ubusd_client *ubusd_client_new(int fd, bool watch)
 		goto fail;
 	}
 	INIT_LIST_HEAD(&cl->objects);
-	INIT_LIST_HEAD(&cl->txq);
+	INIT_LIST_HEAD(&cl->flush_list);
 	INIT_LIST_HEAD(&cl->dead_list);
 	cl->sock.fd = fd;
 	cl->avl.key = &cl->id;
@@ -305,15 +313,11 @@ void ubusd_client_kill(struct ubusd_client *cl)
 
 void ubusd_client_free(struct ubusd_client *cl)
 {
-	struct txbuf *tb, *ttmp;
-
 	/* newest first, the order their removal is announced in */
 	while (!list_empty(&cl->objects))
 		ubusd_object_free(list_last_entry(&cl->objects, struct ubusd_object, list));
-	list_for_each_entry_safe(tb, ttmp, &cl->txq, list) {
-		list_del(&tb->list);
-		free(tb);
-	}
+	list_del(&cl->flush_list);
+	free(cl->tx);
 	if (cl->dead)
 		list_del(&cl->dead_list);
 	avl_delete(&ubusd_clients, &cl->avl);

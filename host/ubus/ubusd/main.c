@@ -21,10 +21,12 @@ static void server_cb(struct uloop_fd *u, unsigned int events)
 		if (fd < 0) {
 			if (errno == EINTR)
 				continue;
-			return;
+			break;
 		}
 		ubusd_client_new(fd, true);
 	}
+	/* the HELLOs */
+	ubusd_flush();
 }
 
 static int usage(const char *progname)

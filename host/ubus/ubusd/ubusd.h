@@ -23,8 +23,11 @@ struct ubusd_client {
 
 	struct list_head objects;
 	struct ubus_rx rx;
-	struct list_head txq;
-	size_t txq_bytes;
+	/* output not yet written: tx[txoff..txlen) */
+	uint8_t *tx;
+	size_t txoff, txlen, txcap;
+	bool tx_blocked;
+	struct list_head flush_list;
 
 	bool dead;
 	struct list_head dead_list;
@@ -68,6 +71,8 @@ void ubusd_reap(void);
 bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len);
 void ubusd_free_all(void);
 
+/* writes what the last input pass queued for every client */
+void ubusd_flush(void);
 void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 		    uint16_t seq, uint32_t peer, const void *root, size_t rootlen);
 void ubusd_send_status(struct ubusd_client *cl, const struct ubus_msghdr *req, int status);
