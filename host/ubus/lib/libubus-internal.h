@@ -11,6 +11,12 @@
 struct ubus_ctx_priv {
 	struct ubus_context ctx;
 	struct ubus_rx rx;
+
+	/* while a call is dispatched its replies collect here, sent in one write */
+	int cork;
+	uint8_t *tx;
+	size_t txlen;
+	size_t txcap;
 };
 
 /* one received message, detached from the receive buffer */
@@ -20,16 +26,26 @@ struct ubus_msg_copy {
 	uint8_t data[] __attribute__((aligned(8)));
 };
 
+static inline struct ubus_ctx_priv *ubus_ctx_priv(struct ubus_context *ctx)
+{
+	return container_of(ctx, struct ubus_ctx_priv, ctx);
+}
+
 static inline struct ubus_rx *ubus_ctx_rx(struct ubus_context *ctx)
 {
-	return &container_of(ctx, struct ubus_ctx_priv, ctx)->rx;
+	return &ubus_ctx_priv(ctx)->rx;
 }
 
 /* outgoing messages are built here (one at a time, like the platform's) */
 extern struct blob_buf ubus_b __hidden;
 
+/* may hold the message back while corked; 0 or -1 (errno) */
 int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		  int cmd, uint32_t peer) __hidden;
+int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
+		      int cmd, uint32_t peer) __hidden;
+/* writes what is held back; 0 or -1 (errno) */
+int ubus_tx_flush(struct ubus_context *ctx) __hidden;
 int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
 		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout) __hidden;
 

@@ -16,29 +16,19 @@ static void wait_writable(int fd)
 	poll(&pfd, 1, -1);
 }
 
-int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
-		  int cmd, uint32_t peer)
+/* one message, header and root in one sendmsg() as far as the socket takes it */
+static int write_iov(int fd, struct iovec *iov, int iovcnt)
 {
-	struct ubus_msghdr hdr = {
-		.version = 0,
-		.type = cmd,
-		.seq = cpu_to_be16(seq),
-		.peer = cpu_to_be32(peer),
-	};
-	struct iovec iov[2] = {
-		{ .iov_base = &hdr, .iov_len = sizeof(hdr) },
-		{ .iov_base = msg, .iov_len = blob_raw_len(msg) },
-	};
-	struct msghdr mh = { .msg_iov = iov, .msg_iovlen = 2 };
+	struct msghdr mh = { .msg_iov = iov, .msg_iovlen = iovcnt };
 
 	while (mh.msg_iovlen) {
-		ssize_t n = sendmsg(ctx->sock.fd, &mh, MSG_NOSIGNAL);
+		ssize_t n = sendmsg(fd, &mh, MSG_NOSIGNAL);
 
 		if (n < 0) {
 			if (errno == EINTR)
 				continue;
 			if (errno == EAGAIN || errno == EWOULDBLOCK) {
-				wait_writable(ctx->sock.fd);
+				wait_writable(fd);
 				continue;
 			}
 			return -1;
@@ -54,6 +44,77 @@ int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		}
 	}
 	return 0;
+}
+
+int ubus_tx_flush(struct ubus_context *ctx)
+{
+	struct ubus_ctx_priv *priv = ubus_ctx_priv(ctx);
+	struct iovec iov = { .iov_base = priv->tx, .iov_len = priv->txlen };
+	int ret;
+
+	if (!priv->txlen)
+		return 0;
+	ret = write_iov(ctx->sock.fd, &iov, 1);
+	priv->txlen = 0;
+	return ret;
+}
+
+/* Holds the message back if corked and it fits; false if it must go now. */
+static bool tx_hold(struct ubus_ctx_priv *priv, const struct ubus_msghdr *hdr,
+		    const struct blob_attr *msg)
+{
+	size_t len = blob_raw_len(msg);
+	size_t need = priv->txlen + sizeof(*hdr) + len;
+
+	if (!priv->cork || need > UBUS_MSG_CHUNK_SIZE)
+		return false;
+	if (need > priv->txcap) {
+		uint8_t *tx = realloc(priv->tx, UBUS_MSG_CHUNK_SIZE);
+
+		if (!tx)
+			return false;
+		priv->tx = tx;
+		priv->txcap = UBUS_MSG_CHUNK_SIZE;
+	}
+	memcpy(priv->tx + priv->txlen, hdr, sizeof(*hdr));
+	memcpy(priv->tx + priv->txlen + sizeof(*hdr), msg, len);
+	priv->txlen = need;
+	return true;
+}
+
+static void fill_hdr(struct ubus_msghdr *hdr, uint16_t seq, int cmd, uint32_t peer)
+{
+	hdr->version = 0;
+	hdr->type = cmd;
+	hdr->seq = cpu_to_be16(seq);
+	hdr->peer = cpu_to_be32(peer);
+}
+
+int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
+		      int cmd, uint32_t peer)
+{
+	struct ubus_msghdr hdr;
+	struct iovec iov[2] = {
+		{ .iov_base = &hdr, .iov_len = sizeof(hdr) },
+		{ .iov_base = msg, .iov_len = blob_raw_len(msg) },
+	};
+
+	fill_hdr(&hdr, seq, cmd, peer);
+	/* what is held back was produced first and goes first */
+	if (ubus_tx_flush(ctx) < 0)
+		return -1;
+	return write_iov(ctx->sock.fd, iov, 2);
+}
+
+int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
+		  int cmd, uint32_t peer)
+{
+	struct ubus_msghdr hdr;
+
+	fill_hdr(&hdr, seq, cmd, peer);
+	if (tx_hold(ubus_ctx_priv(ctx), &hdr, msg))
+		return 0;
+	return ubus_send_msg_now(ctx, seq, msg, cmd, peer);
 }
 
 static void ubus_process_reply(struct ubus_context *ctx, const struct ubus_msghdr *hdr,
@@ -168,15 +229,36 @@ static void ubus_connection_broken(struct ubus_context *ctx)
 void ubus_handle_data(struct uloop_fd *u, unsigned int events)
 {
 	struct ubus_context *ctx = container_of(u, struct ubus_context, sock);
+	struct ubus_rx *rx = ubus_ctx_rx(ctx);
 
 	for (;;) {
+		size_t room;
+		uint8_t *p;
 		ssize_t n;
 
 		if (ubus_drain(ctx) < 0)
 			break;
-		n = ubus_rx_read(ubus_ctx_rx(ctx), u->fd);
-		if (n > 0)
+		p = ubus_rx_space(rx, &room);
+		if (!p)
+			break;
+		do {
+			n = read(u->fd, p, room);
+		} while (n < 0 && errno == EINTR);
+		if (n > 0) {
+			ubus_rx_commit(rx, n);
+			/*
+			 * A short read emptied the socket; a level-triggered loop
+			 * reports the next bytes, so spare the read that would
+			 * only say EAGAIN.
+			 */
+			if ((size_t) n < room && u->registered && !u->eof &&
+			    !(u->flags & ULOOP_EDGE_TRIGGER)) {
+				if (ubus_drain(ctx) < 0)
+					break;
+				return;
+			}
 			continue;
+		}
 		if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
 			return;
 		break;
@@ -270,7 +352,7 @@ int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
 	req->fd = -1;
 	req->status_msg = false;
 	INIT_LIST_HEAD(&req->pending);
-	if (ubus_send_msg(ctx, req->seq, msg, cmd, peer) < 0) {
+	if (ubus_send_msg_now(ctx, req->seq, msg, cmd, peer) < 0) {
 		if (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)
 			return UBUS_STATUS_CONNECTION_FAILED;
 		return UBUS_STATUS_NO_DATA;

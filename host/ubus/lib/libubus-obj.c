@@ -151,6 +151,7 @@ static int invoke_method(struct ubus_context *ctx, struct ubus_object *obj,
 void ubus_process_invoke(struct ubus_context *ctx, const struct ubus_msghdr *hdr,
 			 struct blob_attr **tb)
 {
+	struct ubus_ctx_priv *priv = ubus_ctx_priv(ctx);
 	struct ubus_request_data req = {
 		.peer = hdr->peer,
 		.seq = hdr->seq,
@@ -166,6 +167,8 @@ void ubus_process_invoke(struct ubus_context *ctx, const struct ubus_msghdr *hdr
 	req.object = blob_get_u32(tb[UBUS_ATTR_OBJID]);
 	no_reply = tb[UBUS_ATTR_NO_REPLY] && blob_get_u8(tb[UBUS_ATTR_NO_REPLY]);
 
+	/* the handler's DATA and the STATUS leave together */
+	priv->cork++;
 	obj = avl_find_element(&ctx->objects, &req.object, obj, avl);
 	if (!obj) {
 		ret = UBUS_STATUS_NOT_FOUND;
@@ -177,7 +180,8 @@ void ubus_process_invoke(struct ubus_context *ctx, const struct ubus_msghdr *hdr
 		}
 		ret = invoke_method(ctx, obj, &req, tb);
 	}
-	if (req.deferred || no_reply)
-		return;
-	ubus_complete_deferred_request(ctx, &req, ret);
+	if (!req.deferred && !no_reply)
+		ubus_complete_deferred_request(ctx, &req, ret);
+	if (!--priv->cork)
+		ubus_tx_flush(ctx);
 }

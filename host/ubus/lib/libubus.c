@@ -156,5 +156,6 @@ void ubus_free(struct ubus_context *ctx)
 		free(m);
 	}
 	ubus_rx_free(&priv->rx);
+	free(priv->tx);
 	free(priv);
 }
