@@ -1,0 +1,265 @@
+/*
+ * ubus_bench.c - bus round trips: calls per second and latency percentiles
+ *
+ * Starts a private ubusd, one server process publishing "bench" whose method
+ * "get" replies four short strings, then 1 and 4 client processes that each
+ * call it COUNT times in a loop. Prints calls/s over all clients and the
+ * p50/p99 latency of single calls.
+ *
+ * usage: ubus_bench [-n COUNT] [-c CLIENTS[,CLIENTS...]] [-d UBUSD]
+ */
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <libubus.h>
+
+#define WARMUP	500
+
+enum { R_IFNAME, R_STATE, R_MAC, R_SPEED, __R_MAX };
+
+static const struct blobmsg_policy reply_policy[__R_MAX] = {
+	[R_IFNAME] = { .name = "ifname", .type = BLOBMSG_TYPE_STRING },
+	[R_STATE] = { .name = "state", .type = BLOBMSG_TYPE_STRING },
+	[R_MAC] = { .name = "mac", .type = BLOBMSG_TYPE_STRING },
+	[R_SPEED] = { .name = "speed", .type = BLOBMSG_TYPE_STRING },
+};
+
+static struct blob_buf b;
+
+static double now(void)
+{
+	struct timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+static int bench_get(struct ubus_context *ctx, struct ubus_object *obj,
+		     struct ubus_request_data *req, const char *method, struct blob_attr *msg)
+{
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "ifname", "eth0");
+	blobmsg_add_string(&b, "state", "up");
+	blobmsg_add_string(&b, "mac", "00:11:22:33:44:55");
+	blobmsg_add_string(&b, "speed", "1000F");
+	ubus_send_reply(ctx, req, b.head);
+	return 0;
+}
+
+static const struct ubus_method bench_methods[] = {
+	UBUS_METHOD_NOARG("get", bench_get),
+};
+
+static struct ubus_object_type bench_type = UBUS_OBJECT_TYPE("bench", bench_methods);
+
+static struct ubus_object bench_obj = {
+	.name = "bench",
+	.type = &bench_type,
+	.methods = bench_methods,
+	.n_methods = ARRAY_SIZE(bench_methods),
+};
+
+static void run_server(const char *sock, int ready_fd)
+{
+	struct ubus_context *ctx = ubus_connect(sock);
+
+	if (!ctx || ubus_add_object(ctx, &bench_obj)) {
+		fprintf(stderr, "server: cannot publish the object\n");
+		_exit(1);
+	}
+	ubus_add_uloop(ctx);
+	if (write(ready_fd, "r", 1) != 1)
+		_exit(1);
+	close(ready_fd);
+	uloop_run();
+	_exit(0);
+}
+
+static void reply_cb(struct ubus_request *req, int type, struct blob_attr *msg)
+{
+	struct blob_attr *tb[__R_MAX];
+	int *ok = req->priv;
+
+	blobmsg_parse(reply_policy, __R_MAX, tb, blob_data(msg), blob_len(msg));
+	*ok = tb[R_IFNAME] && tb[R_STATE] && tb[R_MAC] && tb[R_SPEED];
+}
+
+struct slot {
+	double start;
+	double end;
+	int failed;
+};
+
+/* One client: warm up, wait for the start signal, then COUNT timed calls. */
+static void run_client(const char *sock, int count, int go_fd, struct slot *slot, uint32_t *lat_ns)
+{
+	struct ubus_context *ctx = ubus_connect(sock);
+	uint32_t id;
+	char c;
+
+	if (!ctx || ubus_lookup_id(ctx, "bench", &id)) {
+		slot->failed = 1;
+		_exit(1);
+	}
+	for (int i = 0; i < WARMUP; i++) {
+		int ok = 0;
+
+		ubus_invoke(ctx, id, "get", NULL, reply_cb, &ok, 5000);
+	}
+	if (read(go_fd, &c, 1) != 1)
+		_exit(1);
+	slot->start = now();
+	for (int i = 0; i < count; i++) {
+		struct timespec t0, t1;
+		int ok = 0;
+		int ret;
+
+		clock_gettime(CLOCK_MONOTONIC, &t0);
+		ret = ubus_invoke(ctx, id, "get", NULL, reply_cb, &ok, 5000);
+		clock_gettime(CLOCK_MONOTONIC, &t1);
+		if (ret || !ok)
+			slot->failed++;
+		lat_ns[i] = (uint32_t) ((t1.tv_sec - t0.tv_sec) * 1000000000L + (t1.tv_nsec - t0.tv_nsec));
+	}
+	slot->end = now();
+	ubus_free(ctx);
+	_exit(0);
+}
+
+static int cmp_u32(const void *a, const void *b)
+{
+	uint32_t x = *(const uint32_t *) a, y = *(const uint32_t *) b;
+
+	return x < y ? -1 : x > y;
+}
+
+static int run_round(const char *sock, int clients, int count)
+{
+	size_t nlat = (size_t) clients * count;
+	struct slot *slots;
+	uint32_t *lat;
+	int go[2];
+	double start = 1e30, end = 0;
+	int failed = 0;
+	pid_t *pids = calloc(clients, sizeof(*pids));
+
+	slots = mmap(NULL, clients * sizeof(*slots), PROT_READ | PROT_WRITE,
+		     MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+	lat = mmap(NULL, nlat * sizeof(*lat), PROT_READ | PROT_WRITE,
+		   MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+	if (!pids || slots == MAP_FAILED || lat == MAP_FAILED || pipe(go))
+		return -1;
+	memset(slots, 0, clients * sizeof(*slots));
+	for (int i = 0; i < clients; i++) {
+		pids[i] = fork();
+		if (pids[i] == 0) {
+			close(go[1]);
+			run_client(sock, count, go[0], &slots[i], lat + (size_t) i * count);
+		}
+	}
+	close(go[0]);
+	/* let every client finish its warm-up before the clock starts */
+	usleep(300000);
+	for (int i = 0; i < clients; i++)
+		if (write(go[1], "g", 1) != 1)
+			return -1;
+	close(go[1]);
+	for (int i = 0; i < clients; i++) {
+		int status;
+
+		waitpid(pids[i], &status, 0);
+		if (!WIFEXITED(status) || WEXITSTATUS(status))
+			failed++;
+		if (slots[i].start < start)
+			start = slots[i].start;
+		if (slots[i].end > end)
+			end = slots[i].end;
+		failed += slots[i].failed;
+	}
+	qsort(lat, nlat, sizeof(*lat), cmp_u32);
+	printf("clients %d  calls %zu  %.0f calls/s  p50 %.1f us  p99 %.1f us%s\n",
+	       clients, nlat, nlat / (end - start),
+	       lat[nlat / 2] / 1000.0, lat[nlat * 99 / 100] / 1000.0,
+	       failed ? "  (FAILURES)" : "");
+	fflush(stdout);
+	munmap(slots, clients * sizeof(*slots));
+	munmap(lat, nlat * sizeof(*lat));
+	free(pids);
+	return failed ? -1 : 0;
+}
+
+int main(int argc, char **argv)
+{
+	const char *ubusd = UBUSD_BIN;
+	char rounds_buf[64] = "1,4";
+	char dir[] = "/tmp/ubus-bench.XXXXXX";
+	char sock[128];
+	int count = 100000;
+	pid_t broker, server;
+	int ready[2];
+	int ret = 0;
+	char c;
+	int ch;
+
+	while ((ch = getopt(argc, argv, "n:c:d:")) != -1) {
+		switch (ch) {
+		case 'n':
+			count = atoi(optarg);
+			break;
+		case 'c':
+			snprintf(rounds_buf, sizeof(rounds_buf), "%s", optarg);
+			break;
+		case 'd':
+			ubusd = optarg;
+			break;
+		default:
+			fprintf(stderr, "usage: %s [-n COUNT] [-c CLIENTS[,CLIENTS...]] [-d UBUSD]\n", argv[0]);
+			return 2;
+		}
+	}
+	if (count < 100 || !mkdtemp(dir))
+		return 2;
+	snprintf(sock, sizeof(sock), "%s/ubus.sock", dir);
+
+	broker = fork();
+	if (broker == 0) {
+		execl(ubusd, "ubusd", "-s", sock, (char *) NULL);
+		_exit(127);
+	}
+	for (int i = 0; i < 500 && access(sock, F_OK); i++)
+		usleep(10000);
+	usleep(20000);
+
+	if (pipe(ready))
+		return 1;
+	server = fork();
+	if (server == 0) {
+		close(ready[0]);
+		run_server(sock, ready[1]);
+	}
+	close(ready[1]);
+	if (read(ready[0], &c, 1) != 1) {
+		fprintf(stderr, "server did not start\n");
+		ret = 1;
+	}
+
+	printf("ubus round trip: %d calls per client, method replying four short strings\n", count);
+	for (char *tok = strtok(rounds_buf, ","); tok && !ret; tok = strtok(NULL, ","))
+		if (run_round(sock, atoi(tok), count) < 0)
+			ret = 1;
+
+	kill(server, SIGTERM);
+	waitpid(server, NULL, 0);
+	kill(broker, SIGTERM);
+	waitpid(broker, NULL, 0);
+	unlink(sock);
+	rmdir(dir);
+	return ret;
+}
