@@ -283,8 +283,9 @@ void cleanup_module(void)
 	 * again; with the files gone none can follow, so this removal is
 	 * final. The timer is set up only once blinking has started.
 	 */
-	if (rssi_led_blink_timer.function)
-		del_timer_sync(&rssi_led_blink_timer);
+	if (rssi_led_blink_timer.function &&
+	    del_timer_sync(&rssi_led_blink_timer))
+		rssi_led_bar(0);
 
 	gpio_free_array(rssi_led_gpios, RSSI_LED_NUM);
 }
