@@ -337,7 +337,12 @@ void export_text(struct sbuf *b, struct uci_package *p, bool header, bool names)
 	uci_foreach_element(&p->sections, se) {
 		struct uci_section *s = uci_to_section(se);
 		sb_puts(b, "\nconfig ");
-		sb_puts(b, s->type);
+		/* Types go out bare like everywhere else, except the few that
+		 * would not read back that way (a quote, backslash, '#' or ';'). */
+		if (strpbrk(s->type, "'\"\\#;"))
+			sb_quoted(b, s->type);
+		else
+			sb_puts(b, s->type);
 		if (!s->anonymous || names) {
 			sb_putc(b, ' ');
 			sb_quoted(b, s->e.name);
