@@ -1,0 +1,253 @@
+// Config file syntax: golden files, error positions, names, hostile input.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "uci_test_util.h"
+
+using namespace ucitest;
+
+namespace {
+
+struct Loaded {
+	struct uci_context *ctx;
+	struct uci_package *p = nullptr;
+	int rc;
+	Loaded(const TempDir &d, const std::string &pkg, bool strict = true) : ctx(context_for(d))
+	{
+		if (!strict)
+			ctx->flags = (enum uci_flags)(ctx->flags & ~UCI_FLAG_STRICT);
+		rc = uci_load(ctx, pkg.c_str(), &p);
+	}
+	~Loaded() { uci_free_context(ctx); }
+};
+
+std::string golden(const std::string &name)
+{
+	return std::string(UCI_GOLDEN_DIR) + "/" + name;
+}
+
+// Each case: NAME.conf parses to the tree in NAME.tree, and committing it
+// writes exactly NAME.commit, which parses back to the same tree.
+// UCI_GOLDEN_UPDATE=1 rewrites the expectations (review the diff!).
+class Golden : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(Golden, ParseLookupCommit)
+{
+	const std::string name = GetParam();
+	const bool update = getenv("UCI_GOLDEN_UPDATE") != nullptr;
+	TempDir d;
+	write_file(d.conf_file(name), read_file(golden(name + ".conf")));
+
+	std::string tree, committed;
+	{
+		Loaded l(d, name);
+		ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
+		tree = dump_package(l.p);
+		ASSERT_EQ(uci_commit(l.ctx, &l.p, true), UCI_OK);
+		committed = read_file(d.conf_file(name));
+	}
+	if (update) {
+		write_file(golden(name + ".tree"), tree);
+		write_file(golden(name + ".commit"), committed);
+	}
+	EXPECT_EQ(tree, read_file(golden(name + ".tree")));
+	EXPECT_EQ(committed, read_file(golden(name + ".commit")));
+
+	Loaded again(d, name);
+	ASSERT_EQ(again.rc, UCI_OK) << error_text(again.ctx);
+	EXPECT_EQ(dump_package(again.p), tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Golden,
+			 ::testing::Values("quoting", "lists", "anonymous", "syntax", "crlf", "escapes", "nonl"));
+
+struct ErrCase {
+	const char *text;
+	const char *message;
+};
+
+class ParseError : public ::testing::TestWithParam<ErrCase> {};
+
+TEST_P(ParseError, ExactMessageAndNothingKept)
+{
+	TempDir d;
+	write_file(d.conf_file("bad"), GetParam().text);
+	Loaded l(d, "bad");
+	EXPECT_EQ(l.rc, UCI_ERR_PARSE);
+	EXPECT_EQ(error_text(l.ctx, "uci"), std::string("uci: ") + GetParam().message);
+	EXPECT_TRUE(uci_list_empty(&l.ctx->root));
+	EXPECT_NE(l.ctx->pctx, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ParseError, ::testing::Values(
+	ErrCase{ "config a x\n\nfoo bar\n", "Parse error (invalid command) at line 3, byte 0" },
+	ErrCase{ "option b c\n", "Parse error (option/list command found before the first section) at line 1, byte 0" },
+	ErrCase{ "config a x\n\toption b c d\n", "Parse error (too many arguments) at line 2, byte 14" },
+	ErrCase{ "config a x-y\n", "Parse error (invalid character in name field) at line 1, byte 13" },
+	ErrCase{ "config \"a b\" x\n", "Parse error (invalid character in type field) at line 1, byte 13" },
+	ErrCase{ "config a x\nconfig b x\n",
+		 "Parse error (section of different type overwrites prior section with same name) at line 2, byte 11" },
+	ErrCase{ "config a x\n\toption b 'unterminated\n", "Parse error (EOF with unterminated ') at line 2, byte 24" },
+	ErrCase{ "config a x\n\toption b \"open\nstill open\n", "Parse error (EOF with unterminated \") at line 3, byte 11" },
+	ErrCase{ "config\n", "Parse error (invalid command) at line 1, byte 0" },
+	ErrCase{ "config a x\n\toption\n", "Parse error (invalid command) at line 2, byte 1" },
+	ErrCase{ "package a.b\n", "Parse error (invalid character in name field) at line 1, byte 12" },
+	ErrCase{ "config a x\n\toption b-c 1\n", "Parse error (invalid character in name field) at line 2, byte 12" }));
+
+TEST(Parse, NonStrictSkipsFaultyLines)
+{
+	TempDir d;
+	write_file(d.conf_file("net"), "config a x\n\toption b 1\nfoo bar\n\toption c 2\nconfig b x\n");
+	Loaded l(d, "net", false);
+	ASSERT_EQ(l.rc, UCI_OK);
+	EXPECT_EQ(dump_package(l.p), "x \"b\"\n\tb = \"1\"\n\tc = \"2\"\n");
+	// A later error-free call does not carry the old detail along.
+	struct uci_ptr ptr;
+	char key[] = "nosuch.a.b";
+	EXPECT_EQ(uci_lookup_ptr(l.ctx, &ptr, key, false), UCI_ERR_NOTFOUND);
+	EXPECT_EQ(error_text(l.ctx), "Entry not found");
+}
+
+TEST(Parse, StaleDetailNotRepeated)
+{
+	TempDir d;
+	write_file(d.conf_file("bad"), "foo\n");
+	write_file(d.conf_file("good"), "config a x\n");
+	Loaded l(d, "bad");
+	ASSERT_EQ(l.rc, UCI_ERR_PARSE);
+	char key[] = "good.y";
+	struct uci_ptr ptr;
+	EXPECT_EQ(uci_lookup_ptr(l.ctx, &ptr, key, false), UCI_OK);
+	char bad[] = "good.a.b.c";
+	EXPECT_EQ(uci_lookup_ptr(l.ctx, &ptr, bad, false), UCI_ERR_PARSE);
+	EXPECT_EQ(error_text(l.ctx, "uci"), "uci: Parse error");
+}
+
+TEST(Parse, TypeMayHoldAnyPrintableName)
+{
+	TempDir d;
+	write_file(d.conf_file("t"), "config a-b x\n");
+	Loaded l(d, "t");
+	ASSERT_EQ(l.rc, UCI_OK);
+	EXPECT_STREQ(uci_lookup_section(l.ctx, l.p, "x")->type, "a-b");
+}
+
+// Types may hold characters the reader treats specially; a commit must
+// still write a file that loads back to the same types.
+TEST(Parse, CommittedOddTypesLoadBack)
+{
+	TempDir d;
+	write_file(d.conf_file("t"), "config 'a\"b' x\nconfig a\\#b\\;c\\'d y\nconfig plain-type.@z z\n");
+	std::string tree;
+	{
+		Loaded l(d, "t");
+		ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
+		tree = dump_package(l.p);
+		EXPECT_EQ(tree, "x \"a\\\"b\"\ny \"a#b;c'd\"\nz \"plain-type.@z\"\n");
+		ASSERT_EQ(uci_commit(l.ctx, &l.p, true), UCI_OK);
+	}
+	EXPECT_EQ(read_file(d.conf_file("t")),
+		  "\nconfig 'a\"b' 'x'\n\nconfig 'a#b;c'\\''d' 'y'\n\nconfig plain-type.@z 'z'\n\n");
+	Loaded again(d, "t");
+	ASSERT_EQ(again.rc, UCI_OK) << error_text(again.ctx);
+	EXPECT_EQ(dump_package(again.p), tree);
+}
+
+TEST(Parse, AnonymousNamesKeepCounting)
+{
+	// One named section, then 256 anonymous "sw" sections: the counter
+	// reaches three hex digits at the 256th section.
+	std::string text = "config sw named\n";
+	for (int i = 0; i < 256; i++)
+		text += "config sw\n";
+	TempDir d;
+	write_file(d.conf_file("big"), text);
+	Loaded l(d, "big");
+	ASSERT_EQ(l.rc, UCI_OK);
+	struct uci_element *e;
+	std::string last, before;
+	uci_foreach_element(&l.p->sections, e) {
+		before = last;
+		last = e->name;
+	}
+	EXPECT_EQ(before, "cfg100798f");
+	EXPECT_EQ(last, "cfg101798f");
+	EXPECT_EQ(l.p->n_section, 257);
+}
+
+TEST(Parse, ReopenedSectionIsNotCounted)
+{
+	TempDir d;
+	write_file(d.conf_file("n"), "config t a\nconfig t a\n\toption x 1\nconfig t\n");
+	Loaded l(d, "n");
+	ASSERT_EQ(l.rc, UCI_OK);
+	EXPECT_EQ(dump_package(l.p), "a \"t\"\n\tx = \"1\"\ncfg02b619 (anonymous) \"t\"\n");
+}
+
+// Input that must neither crash nor read out of bounds (run under ASan).
+TEST(ParseHostile, BinaryGarbage)
+{
+	std::string junk;
+	unsigned int seed = 12345;
+	for (int i = 0; i < 65536; i++) {
+		seed = seed * 1103515245u + 12345u;
+		junk += (char)(seed >> 16);
+	}
+	TempDir d;
+	write_file(d.conf_file("junk"), junk);
+	Loaded strict(d, "junk");
+	EXPECT_EQ(strict.rc, UCI_ERR_PARSE);
+	Loaded lax(d, "junk", false);
+	EXPECT_EQ(lax.rc, UCI_OK);
+}
+
+TEST(ParseHostile, MegabyteLines)
+{
+	TempDir d;
+	std::string big(1 << 20, 'v');
+	write_file(d.conf_file("val"), "config t s\n\toption o '" + big + "'\n");
+	{
+		Loaded l(d, "val");
+		ASSERT_EQ(l.rc, UCI_OK);
+		EXPECT_EQ(std::string(uci_lookup_option_string(l.ctx, uci_lookup_section(l.ctx, l.p, "s"), "o")), big);
+	}
+	write_file(d.conf_file("cmd"), "config t s\n" + big);
+	{
+		Loaded l(d, "cmd");
+		EXPECT_EQ(l.rc, UCI_ERR_PARSE);
+		EXPECT_EQ(error_text(l.ctx), "Parse error (invalid command) at line 2, byte 0");
+	}
+	write_file(d.conf_file("open"), "config t s\n\toption o '" + big);
+	{
+		Loaded l(d, "open");
+		EXPECT_EQ(l.rc, UCI_ERR_PARSE);
+		EXPECT_EQ(error_text(l.ctx), "Parse error (EOF with unterminated ') at line 2, byte " +
+						      std::to_string(big.size() + 11));
+	}
+}
+
+TEST(ParseHostile, EdgesOfTheBuffer)
+{
+	const char *const texts[] = {
+		"config t s\n\toption o \\",       "config t s\n\toption o \"\\",  "config t s\n\toption o \"a\\\n",
+		"config t s\n\toption o 'a\\'",    "config t s\n\toption o a\\\r", "config t s\n\toption o \"\\\r",
+		"config t s\n\toption o x\\\r\n", "c",                           "config ",
+		"config t s\n\tlist",              ";;;;",                        "config t s ;",
+	};
+	TempDir d;
+	for (const char *t : texts) {
+		write_file(d.conf_file("edge"), t);
+		Loaded l(d, "edge");
+		EXPECT_TRUE(l.rc == UCI_OK || l.rc == UCI_ERR_PARSE) << t;
+	}
+	static const char nul_text[] = "config t s\n\toption o 'a\0b'\n\toption p q\0r\n";
+	std::string with_nul(nul_text, sizeof(nul_text) - 1);
+	write_file(d.conf_file("nul"), with_nul);
+	Loaded l(d, "nul");
+	ASSERT_EQ(l.rc, UCI_OK);
+	EXPECT_EQ(dump_package(l.p), "s \"t\"\n\to = \"a\"\n\tp = \"q\"\n");
+}
+
+} // namespace
