@@ -222,8 +222,14 @@ void ubusd_dispatch(struct ubusd_client *cl, const struct ubus_msghdr *hdr,
 	struct blob_attr *tb[UBUS_ATTR_MAX];
 	handler_fn fn = hdr->type < __UBUS_MSG_LAST ? handlers[hdr->type] : NULL;
 
-	/* attributes overrunning their message: the sender is broken or hostile */
-	if (!ubus_msg_parse(root, tb)) {
+	/*
+	 * Attributes overrunning their message, or call data that is not a
+	 * clean run of blobmsg entries (we would hand it on to another
+	 * process): the sender is broken or hostile.
+	 */
+	if (!ubus_msg_parse(root, tb) ||
+	    (tb[UBUS_ATTR_DATA] && !ubus_blobmsg_list_valid(blob_data(tb[UBUS_ATTR_DATA]),
+							   blob_len(tb[UBUS_ATTR_DATA]), 0))) {
 		ubusd_client_kill(cl);
 		return;
 	}
