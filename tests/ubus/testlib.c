@@ -89,6 +89,11 @@ bool broker_start(struct broker *b)
 	if (!mkdtemp(b->dir))
 		return false;
 	snprintf(b->path, sizeof(b->path), "%s/ubus.sock", b->dir);
+	return broker_start_at(b);
+}
+
+bool broker_start_at(struct broker *b)
+{
 	b->pid = fork();
 	if (b->pid == 0) {
 		execl(UBUSD_BIN, "ubusd", "-s", b->path, (char *) NULL);

@@ -41,7 +41,10 @@ struct broker {
 	char path[128];
 };
 
+/* ubusd on a socket in a new temporary directory */
 bool broker_start(struct broker *b);
+/* ubusd on b->path as it stands */
+bool broker_start_at(struct broker *b);
 void broker_stop(struct broker *b);
 /* connects a plain socket to the broker (no HELLO read) */
 int raw_connect(const char *path);
