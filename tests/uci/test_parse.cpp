@@ -199,6 +199,7 @@ TEST(ParseHostile, BinaryGarbage)
 	write_file(d.conf_file("junk"), junk);
 	Loaded strict(d, "junk");
 	EXPECT_EQ(strict.rc, UCI_ERR_PARSE);
+	EXPECT_EQ(error_text(strict.ctx, "uci").rfind("uci: Parse error (", 0), 0u) << error_text(strict.ctx);
 	Loaded lax(d, "junk", false);
 	EXPECT_EQ(lax.rc, UCI_OK);
 }

@@ -357,6 +357,32 @@ TEST_F(Store, ConfdirOfDeltaLines)
 	uci_free_context(ctx);
 }
 
+// A state directory used as the config directory shares the save directory
+// with the normal config: its commit takes the pending changes made for the
+// normal package, and the normal file never receives them.
+TEST_F(Store, ConfdirSwitchSharesTheSaveDirectory)
+{
+	TempDir state;
+	write_file(state.conf_file("net"), "config interface 'lan'\n\toption up '1'\n");
+	struct uci_context *ctx = context_for(d);
+	ASSERT_EQ(set_and_save(ctx, "net.lan.ifname=PENDING"), UCI_OK);
+	uci_free_context(ctx);
+
+	ctx = context_for(d);
+	ASSERT_EQ(uci_set_confdir(ctx, state.conf().c_str()), UCI_OK);
+	Ptr q(ctx, "net.lan.ifname");
+	ASSERT_EQ(q.rc, UCI_OK);
+	ASSERT_NE(q.p.o, nullptr);
+	EXPECT_STREQ(q.p.o->v.string, "PENDING");
+	ASSERT_EQ(uci_commit(ctx, &q.p.p, false), UCI_OK);
+	uci_free_context(ctx);
+
+	EXPECT_EQ(read_file(state.conf_file("net")),
+		  "\nconfig interface 'lan'\n\toption up '1'\n\toption ifname 'PENDING'\n\n");
+	EXPECT_EQ(read_file(d.save_file("net")), "");
+	EXPECT_EQ(read_file(d.conf_file("net")), kNetSample);
+}
+
 TEST_F(Store, PathLoadedPackageSavesByCommit)
 {
 	struct uci_context *ctx = context_for(d);
