@@ -171,8 +171,10 @@ expect_true blink_ticks "only $1 ticks" [ "$1" -ge 8 ]
 expect_true blink_first_tick_at_once "first tick ${2}us after the write" [ "$2" -lt 100000 ]
 expect blink_first_tick_lights "$7" 0
 expect blink_alternates "$9" 1
-expect_true blink_interval_min "min interval ${4}us" [ "$4" -ge 192000 ]
-expect_true blink_interval_mean "mean interval ${5}us" [ "$5" -le 240000 ]
+# A tick's own lateness (softirq delay under TCG on a busy host) shortens
+# the interval after it: single intervals get slack, the mean does not.
+expect_true blink_interval_min "min interval ${4}us" [ "$4" -ge 170000 ]
+expect_true blink_interval_mean "mean interval ${5}us" [ "$5" -ge 195000 -a "$5" -le 240000 ]
 expect_true blink_interval_max "max interval ${6}us" [ "$6" -le 400000 ]
 expect level_works_after_stop "$(wr $P/rssi_led 3; values)" "ret=1 errno=0
 00000800"
@@ -195,8 +197,8 @@ set -- $(seg 2 3)
 gap=$(awk '$2 == 255 { m++; if (m == 1) a = $1; if (m == 2) { print int(($1 - a) / 1000); exit } }' /tmp/ev)
 span=$((gap + $2 - before_last))
 echo "FIGURE same_period300 ticks_before=$before_n tick_across_rewrite_ms=$((span / 1000))"
-expect_true same_period_keeps_phase "tick ${span}us after the previous one" [ "$span" -ge 292000 -a "$span" -le 400000 ]
-expect_true same_period_intervals "min interval ${4}us" [ "$1" -lt 2 -o "$4" -ge 292000 ]
+expect_true same_period_keeps_phase "tick ${span}us after the previous one" [ "$span" -ge 270000 -a "$span" -le 400000 ]
+expect_true same_period_intervals "min interval ${4}us" [ "$1" -lt 2 -o "$4" -ge 270000 ]
 
 # --- new period while blinking: pending tick keeps its time ---------------
 clear_events
@@ -216,8 +218,8 @@ set -- $(seg 2 3)
 due=$((gap + $2 - before_last))
 echo "FIGURE retime500to200 ticks_before=$before_n due_tick_ms=$((due / 1000)) then_ms_min=$(($4 / 1000)) mean=$(($5 / 1000)) max=$(($6 / 1000))"
 expect retime_ticks_before "$before_n" 2
-expect_true retime_due_tick_kept "due tick ${due}us after the previous one" [ "$due" -ge 492000 -a "$due" -le 620000 ]
-expect_true retime_new_period "after: n=$1 min=$4 max=$6" [ "$1" -ge 3 -a "$4" -ge 192000 -a "$6" -le 400000 ]
+expect_true retime_due_tick_kept "due tick ${due}us after the previous one" [ "$due" -ge 470000 -a "$due" -le 620000 ]
+expect_true retime_new_period "after: n=$1 min=$4 max=$6" [ "$1" -ge 3 -a "$4" -ge 170000 -a "$6" -le 400000 ]
 
 # --- phase carried over a stop --------------------------------------------
 # Round 1 stops while lit (the next tick would darken), round 2 while dark.
@@ -255,7 +257,7 @@ echo "FIGURE phase_after_lit_stop first_write_ms=$(($3 / 1000)) first_value=$8 l
 expect phase_lit_stop_was_lit "$1" 0
 expect phase_lit_stop_first_tick_darkens "$8" 1
 expect_true phase_lit_stop_dark_one_period "lit ${lit_at}us after restart" \
-	[ "${lit_at:-0}" -ge 292000 -a "${lit_at:-0}" -le 400000 ]
+	[ "${lit_at:-0}" -ge 270000 -a "${lit_at:-0}" -le 400000 ]
 
 phase_round 4 0
 set -- $(phase_stats)
