@@ -13,11 +13,16 @@ static inline bool is_digit(unsigned char c)
 	return c >= '0' && c <= '9';
 }
 
+/* The kernel pads its columns with runs of blanks: take those the quick way. */
 static const unsigned char *skip_space(const unsigned char *p)
 {
-	while (is_space(*p))
+	for (;;) {
+		while (*p == ' ')
+			p++;
+		if (!is_space(*p))
+			return p;
 		p++;
-	return p;
+	}
 }
 
 /*

@@ -87,12 +87,36 @@ void parse_dev_stat_line(const char *line, struct timespec now)
 	update_interface_stat(slot, v.tx_bytes, v.rx_bytes, v.tx_packets, v.rx_packets, now);
 }
 
-static void sum_wired_speeds(void)
+/* A port outside the switch has no counters: pass over that pair only. */
+static bool update_wired_pair(int pair, struct timespec now)
 {
-	struct interface_info *lan0 = get_interface_by_index(0);
-	struct interface_info *lan1 = get_interface_by_index(1);
-	struct interface_info *total = get_interface_by_index(2);
+	struct port_stat *st = get_curr_port_stat_data(SWITCH_STAT_IFNAME, l_ppmap[2 * pair + 1]);
+	struct interface_info *slot;
+	char name[IFNAME_SIZE];
 
+	if (!st)
+		return true;
+	snprintf(name, sizeof(name), "lan%d", l_ppmap[2 * pair]);
+	slot = get_interface_by_name(name);
+	if (!slot || !slot->enable)
+		return false;
+	update_interface_stat(slot, st->tx_bytes, st->rx_bytes, st->tx_packets, st->rx_packets, now);
+	return true;
+}
+
+void update_wired_data(struct timespec now)
+{
+	struct interface_info *lan0, *lan1, *total;
+
+	/* A missing or disabled wired slot ends the loop: the pair after it is not read. */
+	for (int i = 0; i < 2; i++) {
+		if (!update_wired_pair(i, now))
+			break;
+	}
+
+	lan0 = get_interface_by_index(0);
+	lan1 = get_interface_by_index(1);
+	total = get_interface_by_index(2);
 	if (!lan0 || !lan1 || !total) {
 		log_error("Get interface failed\n");
 		return;
@@ -101,25 +125,6 @@ static void sum_wired_speeds(void)
 	total->tx_speed = lan0->tx_speed + lan1->tx_speed;
 	total->rx_speed = lan0->rx_speed + lan1->rx_speed;
 	interface_unlock(total);
-}
-
-void update_wired_data(struct timespec now)
-{
-	for (int i = 0; i < 2; i++) {
-		struct port_stat *st = get_curr_port_stat_data(SWITCH_STAT_IFNAME, l_ppmap[2 * i + 1]);
-		struct interface_info *slot;
-		char name[IFNAME_SIZE];
-
-		/* A port outside the switch has no counters: pass over that pair only. */
-		if (!st)
-			continue;
-		snprintf(name, sizeof(name), "lan%d", l_ppmap[2 * i]);
-		slot = get_interface_by_name(name);
-		if (!slot || !slot->enable)
-			break;
-		update_interface_stat(slot, st->tx_bytes, st->rx_bytes, st->tx_packets, st->rx_packets, now);
-	}
-	sum_wired_speeds();
 }
 
 /*
@@ -151,10 +156,22 @@ static bool read_line(struct line_reader *r, char *line, size_t size)
 	size_t n = 0;
 
 	while (n + 1 < size) {
+		const char *src, *nl;
+		size_t take;
+
 		if (r->pos == r->len && !fill(r))
 			break;
-		line[n] = r->buf[r->pos++];
-		if (line[n++] == '\n')
+		src = r->buf + r->pos;
+		take = r->len - r->pos;
+		if (take > size - 1 - n)
+			take = size - 1 - n;
+		nl = (const char *)memchr(src, '\n', take);
+		if (nl)
+			take = (size_t)(nl - src) + 1;
+		memcpy(line + n, src, take);
+		n += take;
+		r->pos += take;
+		if (nl)
 			break;
 	}
 	line[n] = '\0';

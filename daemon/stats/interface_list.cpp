@@ -122,8 +122,11 @@ struct interface_info *get_interface_by_name(const char *name)
 {
 	if (!name)
 		return NULL;
+	/* Every line of each pass comes here: the first byte settles most slots. */
 	for (int i = 0; i < INTERFACE_COUNT; i++) {
-		if (strcmp(interface_list[i].ifname, name) == 0)
+		const char *ifname = interface_list[i].ifname;
+
+		if (ifname[0] == name[0] && strcmp(ifname, name) == 0)
 			return &interface_list[i];
 	}
 	return NULL;
