@@ -483,3 +483,27 @@ TEST(JsonHostile, FormattingStaysInsideEachContainer)
 			     "82 00 00 40 00 00 00 00 85 00 00 0c 00 00 00 00"));
 	EXPECT_EQ(take_string(blobmsg_format_json(deep.attr(), true)), "{\"a\":[]}");
 }
+
+TEST(JsonHostile, NestingDeeperThanTheStackIsRefused)
+{
+	auto nested = [](int depth) {
+		struct blob_buf b;
+		memset(&b, 0, sizeof(b));
+		blob_buf_init(&b, 0);
+		std::vector<void *> cookies;
+		for (int i = 0; i < depth; i++)
+			cookies.push_back(blobmsg_open_array(&b, NULL));
+		while (!cookies.empty()) {
+			blobmsg_close_array(&b, cookies.back());
+			cookies.pop_back();
+		}
+		char *s = blobmsg_format_json(b.head, true);
+		blob_buf_free(&b);
+		return take_string(s);
+	};
+	// 256 levels counting the root's own braces print in full
+	EXPECT_EQ(nested(255), "{" + std::string(255, '[') + std::string(255, ']') + "}");
+	EXPECT_EQ(nested(256), "(null)");
+	// an 800 KiB message of empty arrays, deeper than any stack
+	EXPECT_EQ(nested(100000), "(null)");
+}

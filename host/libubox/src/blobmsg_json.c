@@ -129,6 +129,13 @@ blobmsg_add_json_from_file(struct blob_buf *b, const char *file)
 
 #define JSON_MAX_TABS 16
 
+/*
+ * Containers nest by recursion. A message can hold far more levels than any
+ * stack (an 800 KiB message of empty arrays is 100000 deep), so deeper input
+ * is refused as a whole, like an allocation failure, instead of crashing.
+ */
+#define JSON_MAX_DEPTH 256
+
 struct strbuf {
 	char *buf;
 	size_t len;
@@ -137,6 +144,7 @@ struct strbuf {
 
 	bool pretty;
 	int level;
+	int depth;
 
 	blobmsg_json_format_t custom_format;
 	void *priv;
@@ -346,6 +354,14 @@ blobmsg_format_list(struct strbuf *s, struct blob_attr *data, size_t len, bool a
 	size_t rem = len;
 	bool first = true;
 
+	if (s->error)
+		return;
+	if (s->depth >= JSON_MAX_DEPTH) {
+		s->error = true;
+		return;
+	}
+	s->depth++;
+
 	strbuf_putc(s, array ? '[' : '{');
 	s->level++;
 	strbuf_newline(s);
@@ -362,6 +378,7 @@ blobmsg_format_list(struct strbuf *s, struct blob_attr *data, size_t len, bool a
 	s->level--;
 	strbuf_newline(s);
 	strbuf_putc(s, array ? ']' : '}');
+	s->depth--;
 }
 
 static void
