@@ -95,6 +95,8 @@ TEST_F(Store, SetCases)
 	EXPECT_EQ(set_and_save(ctx, "net.wan.ifname="), UCI_OK);       // empty value deletes
 	EXPECT_EQ(set_and_save(ctx, "net.wan.absent="), UCI_OK);
 	EXPECT_EQ(set_and_save(ctx, "net.bad=a b"), UCI_ERR_INVAL);
+	// a selector that found nothing would make a section no load keeps
+	EXPECT_EQ(set_and_save(ctx, "net.@switch[9]=switch"), UCI_ERR_INVAL);
 	{
 		Ptr q(ctx, "net.lan");
 		EXPECT_EQ(uci_set(ctx, &q.p), UCI_ERR_INVAL); // no value

@@ -25,7 +25,9 @@ static int set_section(struct uci_context *ctx, struct uci_ptr *ptr)
 	if (!ptr->s) {
 		if (!*v)
 			return 0;
-		if (!uci_type_ok(v))
+		/* An @type[N] key that found nothing is no name to create: such
+		 * a section would be dropped again at the next load. */
+		if (!uci_type_ok(v) || !uci_name_ok(ptr->section))
 			return uci_fail(ctx, UCI_ERR_INVAL);
 		ptr->s = sec_new(p, v, ptr->section, false);
 		if (!ptr->s)
