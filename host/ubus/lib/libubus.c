@@ -148,6 +148,9 @@ void ubus_free(struct ubus_context *ctx)
 	if (!ctx)
 		return;
 	priv = container_of(ctx, struct ubus_ctx_priv, ctx);
+	/* replies a handler made before freeing the context still go out */
+	if (!ctx->sock.eof)
+		ubus_tx_flush(ctx);
 	uloop_fd_delete(&ctx->sock);
 	uloop_timeout_cancel(&ctx->pending_timer);
 	close(ctx->sock.fd);
