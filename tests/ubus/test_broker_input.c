@@ -219,6 +219,16 @@ static void test_bad_attributes(void)
 	CHECK_INT(recv_msg(&r, (uint8_t[64]) { 0 }, 64), 20);
 	EXPECT(&r, "00 01 00 0b 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	CHECK_INT(lookup("ttt"), 0);
+	/* listed-but-typeless: the tool calls id 0, which does not exist */
+	{
+		const char *argv[] = { UBUS_BIN, "-s", br.path, "call", "ttt", "x", NULL };
+		struct result res;
+
+		run(&res, 5000, argv);
+		CHECK_STR(res.err, "Command failed: ubus call ttt x (Not found)\n");
+		CHECK_INT(res.code, 252);
+		result_free(&res);
+	}
 	close(r.fd);
 	close(owner.fd);
 }
