@@ -54,7 +54,7 @@ static void test_owner_disconnect(void)
 	/* a call waiting on the owner when it goes gets no answer: it times out */
 	caller = fork();
 	if (caller == 0) {
-		const char *argv[] = { UBUS_BIN, "-s", br.path, "-t", "2", "call", "own.fmt", "slow", NULL };
+		const char *argv[] = { UBUS_BIN, "-s", br.path, "-t", "3", "call", "own.fmt", "slow", NULL };
 		int devnull = open("/dev/null", O_WRONLY);
 
 		dup2(devnull, 1);
@@ -62,7 +62,8 @@ static void test_owner_disconnect(void)
 		execv(argv[0], (char *const *) argv);
 		_exit(127);
 	}
-	usleep(300000);
+	/* time enough for the call to reach the owner, even on a loaded machine */
+	usleep(800000);
 	t0 = now_secs();
 	kill_wait(pid);
 	close(out);
@@ -77,7 +78,7 @@ static void test_owner_disconnect(void)
 
 	CHECK(wait_exit(caller, 5000, &code));
 	CHECK_INT(code, 249);
-	CHECK(now_secs() - t0 > 1.4);
+	CHECK(now_secs() - t0 > 1.5);
 
 	/* the name is free again */
 	pid = start_server(&br, "add-uloop", "default-lost", "own", &out);
