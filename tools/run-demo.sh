@@ -54,15 +54,8 @@ if [ -z "${VX_IN_NS:-}" ]; then
 fi
 
 # From here on: inside the sandbox, as its PID 1.
-vx_sandbox_up
-vx_start_ubusd
-vx_start_veloxd /tmp/veloxd.log
-
 unit() { awk -v r="$1" 'BEGIN { printf "%.2f", r * 8 / 1024 }'; }
 R_IN=256000 R_OUT=640000 R_WLAN=64000
-vx_traffic host1 br-lan $R_IN >/dev/null
-vx_traffic br-lan host2 $R_OUT >/dev/null
-vx_traffic sta0 br-lan $R_WLAN >/dev/null
 
 legend() {
 	cat <<EOT
@@ -72,9 +65,30 @@ Generated traffic (speeds in 1024 bit/s, as veloxd reports them):
   PC on swp1 -> router      $R_IN B/s   lan0 rx ~ $(unit $R_IN)
   router -> PC on swp2      $R_OUT B/s   lan1 tx ~ $(unit $R_OUT)
   station on wlan0 -> router $R_WLAN B/s   wlan0 rx ~ $(unit $R_WLAN)
-  wired total = lan0 + lan1; br-lan rx counts frames without their 14-byte header.
+  wired total = lan0 + lan1 (speeds only: veloxd keeps no totals for it);
+  br-lan rx counts frames without their 14-byte Ethernet header.
 EOT
 }
+
+# The kernel hands PID 1 only the signals it has a handler for, so Ctrl-C
+# needs this trap to end the demo; when PID 1 leaves, the kernel ends
+# everything else in the sandbox and the namespaces go with it.
+finish() {
+	trap - INT TERM HUP
+	echo
+	legend
+	echo "demo finished; sandbox, processes and interfaces are gone."
+	exit 0
+}
+trap finish INT TERM HUP
+
+vx_sandbox_up
+vx_start_ubusd
+vx_start_veloxd /tmp/veloxd.log
+vx_traffic host1 br-lan $R_IN >/dev/null
+vx_traffic br-lan host2 $R_OUT >/dev/null
+vx_traffic sta0 br-lan $R_WLAN >/dev/null
+
 legend
 echo
 echo "waiting for the first two samples ..."
@@ -83,6 +97,4 @@ sleep 2.5
 args=(-s "$VX_SOCK")
 [ "$seconds" -gt 0 ] && args+=(-n "$seconds")
 "$VX_BIN_VELOXTOP" "${args[@]}" || true
-echo
-legend
-echo "demo finished; sandbox, processes and interfaces are gone."
+finish

@@ -35,7 +35,8 @@ vx_reexec_in_ns() {
 	local script=$1
 	shift
 	[ -n "${VX_IN_NS:-}" ] && return 0
-	local flags="--mount --net --pid --fork --mount-proc"
+	# --kill-child: whoever ends us (a test timeout) ends the sandbox too.
+	local flags="--mount --net --pid --fork --kill-child --mount-proc"
 	[ "$(id -u)" = 0 ] || flags="--map-root-user $flags"
 	command -v unshare >/dev/null || vx_skip "unshare (util-linux) not installed"
 	command -v ip >/dev/null || vx_skip "ip (iproute2) not installed"
