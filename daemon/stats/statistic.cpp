@@ -45,7 +45,8 @@ int check_wlan_mode(void)
 	return 0;
 }
 
-extern "C" void *stat_thread(void *arg)
+/* Started with a null argument, which it does not read. */
+extern "C" void *stat_thread(void *)
 {
 	pthread_detach(pthread_self());
 	for (;;) {

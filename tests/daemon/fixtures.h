@@ -1,6 +1,9 @@
 #ifndef VELOXD_TEST_FIXTURES_H
 #define VELOXD_TEST_FIXTURES_H
 
+#include <stdlib.h>
+#include <string.h>
+
 #include <string>
 
 #include "ns_support.h"
@@ -23,5 +26,16 @@ inline void write_router_config(const std::string &lan0 = "4", const std::string
 	write_file("/etc/config/phy_map", map);
 	write_file("/etc/config/opmode", "config op 'op'\n\toption mode '" + mode + "'\n");
 }
+
+/* Tests of the switch need the stand-in preloaded; ctest does that. */
+inline bool switchsim_preloaded()
+{
+	const char *p = getenv("LD_PRELOAD");
+
+	return p && strstr(p, "switchsim");
+}
+
+#define REQUIRE_SWITCHSIM()                                                                \
+	ASSERT_TRUE(switchsim_preloaded()) << "run under ctest, which preloads libswitchsim.so"
 
 #endif

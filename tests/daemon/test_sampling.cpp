@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "daemon_state.h"
@@ -18,6 +19,7 @@ protected:
 	void SetUp() override
 	{
 		REQUIRE_NAMESPACES();
+		REQUIRE_SWITCHSIM();
 		reset_daemon_state();
 		for (int p = 0; p < 5; p++)
 			unsetenv(("SWITCHSIM_PORT" + std::to_string(p)).c_str());
@@ -33,9 +35,11 @@ protected:
 		strcpy(interface_list[1].ifname, "lan1");
 	}
 
+	/* A fresh path each time: the stand-in starts a port afresh only when its source changes. */
 	void script(int port, const std::string &lines)
 	{
-		std::string path = "/tmp/script-port" + std::to_string(port);
+		static int n;
+		std::string path = "/tmp/script-port" + std::to_string(port) + "-" + std::to_string(n++);
 		write_file(path, lines);
 		setenv(("SWITCHSIM_PORT" + std::to_string(port)).c_str(), ("script:" + path).c_str(), 1);
 	}
@@ -164,6 +168,78 @@ TEST_F(Sampling, FailedSwitchRequestZeroesSpeeds)
 	EXPECT_EQ(interface_list[0].tx_speed, 0.0);
 	EXPECT_EQ(interface_list[0].rx_speed, 0.0);
 	EXPECT_EQ(interface_list[2].tx_speed, interface_list[1].tx_speed);
+}
+
+/*
+ * Procfs serves /proc/net/dev per process, so a bind mount over it does not
+ * take; a tmpfs over all of /proc, private to this test's mount namespace,
+ * lets a pass read file shapes the kernel never writes.
+ */
+struct FakeProc {
+	bool mounted;
+	explicit FakeProc(const std::string &dev)
+	{
+		mounted = mount("tmpfs", "/proc", "tmpfs", 0, nullptr) == 0;
+		if (mounted) {
+			mkdir("/proc/net", 0755);
+			write_file("/proc/net/dev", dev);
+		}
+	}
+	~FakeProc()
+	{
+		if (mounted)
+			umount("/proc");
+	}
+};
+
+const char HEADERS[] =
+	"Inter-|   Receive                                                |  Transmit\n"
+	" face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs drop fifo colls carrier compressed\n";
+
+TEST_F(Sampling, HeadersOnlyStillUpdatesTheWiredSlots)
+{
+	strcpy(interface_list[9].ifname, "eth0");
+	script(4, "tx_bytes=10\n");
+	script(3, "tx_bytes=30\n");
+	interface_list[0].tx_speed = 1.5;
+	interface_list[1].tx_speed = 2.0;
+	{
+		FakeProc proc(HEADERS);
+		ASSERT_TRUE(proc.mounted);
+		pass_quietly();
+	}
+	EXPECT_EQ(interface_list[9].curr_time.tv_sec, 0);
+	EXPECT_EQ(interface_list[0].tx_bytes, 10u);
+	EXPECT_EQ(interface_list[1].tx_bytes, 30u);
+	EXPECT_EQ(interface_list[2].tx_speed, 3.5);
+}
+
+TEST_F(Sampling, LongLinesArriveInPieces)
+{
+	strcpy(interface_list[9].ifname, "eth0");
+	strcpy(interface_list[0].ifname, "ath0"); /* the wired loop ends at once */
+	/* 5 + 12 * 21 = 257 characters, then the 13th number is cut after 7 of its digits */
+	std::string line = "eth0:";
+	for (int i = 1; i <= 16; i++) {
+		char num[24];
+		snprintf(num, sizeof(num), " %020d", i);
+		line += num;
+	}
+	std::string out;
+	{
+		FakeProc proc(std::string(HEADERS) + line + "\n" + "  ath0: 1 2 0 0 0 0 0 0 3 4 0 0 0 0 0 0");
+		ASSERT_TRUE(proc.mounted);
+		out = without_lines(capture_stdout([] { parse_dev_proc(); }));
+	}
+	/* the first piece is a line of its own; the rest has too few numbers */
+	EXPECT_EQ(interface_list[9].rx_bytes, 1u);
+	EXPECT_EQ(interface_list[9].rx_packets, 2u);
+	EXPECT_EQ(interface_list[9].tx_bytes, 9u);
+	EXPECT_EQ(interface_list[9].tx_packets, 10u);
+	EXPECT_EQ(out, "[ERROR] parse_dev_stat_line(N) : Parse data from proc file failed\n");
+	/* the line after it is read whole, though the file ends without a newline */
+	EXPECT_EQ(interface_list[0].tx_bytes, 3u);
+	EXPECT_EQ(interface_list[0].rx_packets, 2u);
 }
 
 TEST_F(Sampling, UnreadableFileChangesNothing)

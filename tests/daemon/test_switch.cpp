@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "daemon_state.h"
 #include "fixtures.h"
@@ -14,23 +15,24 @@ protected:
 	void SetUp() override
 	{
 		REQUIRE_NAMESPACES();
+		REQUIRE_SWITCHSIM();
 		reset_daemon_state();
 		for (int p = 0; p < 5; p++)
 			unsetenv(("SWITCHSIM_PORT" + std::to_string(p)).c_str());
 		unsetenv("SWITCHSIM_FAIL");
 		unsetenv("SWITCHSIM_LOG");
-		script_n = 0;
+		unlink("/tmp/switch.log");
 	}
 
-	/* Serve port from a script of these reply lines. */
+	/* Serve port from a script of these reply lines; a fresh path each time
+	 * so the stand-in starts the port afresh. */
 	void script(int port, const std::string &lines)
 	{
+		static int script_n;
 		std::string path = "/tmp/switch-script-" + std::to_string(script_n++);
 		write_file(path, lines);
 		setenv(("SWITCHSIM_PORT" + std::to_string(port)).c_str(), ("script:" + path).c_str(), 1);
 	}
-
-	int script_n;
 };
 
 std::vector<unsigned char> unhex(const std::string &hex)
