@@ -7,11 +7,13 @@
  * milliseconds and flashes the whole bar (0 stops). The bar's state lives
  * only in the GPIO lines.
  *
- * Built for a uniprocessor, non-preemptive kernel: nothing takes a lock.
- * Timer removal is synchronous all the same, so that no tick can survive
- * a stop or the module's unload on an SMP kernel either.
+ * Built for a uniprocessor, non-preemptive kernel, but safe on SMP too:
+ * timer removal is synchronous, so that no tick survives a stop or the
+ * module's unload, and blink writes are serialised, so that two writers
+ * cannot both start the timer.
  */
 #include <linux/module.h>
+#include <linux/mutex.h>
 #include <linux/kernel.h>
 #include <linux/errno.h>
 #include <linux/gpio.h>
@@ -55,6 +57,8 @@ static int blink;
 /* 1: the next tick darkens the bar. Kept across blinking spells. */
 static int blink_rssi_led_flag;
 static struct timer_list rssi_led_blink_timer;
+/* Held by blink writes around their test and change of the timer state. */
+static DEFINE_MUTEX(rssi_led_blink_lock);
 
 static struct proc_dir_entry *simple_config_entry;
 static struct legacy_proc_entry *rssi_led_entry;
@@ -142,18 +146,11 @@ static void rssi_led_blink_timer_fn(TIMER_FN_ARG data)
 	add_timer(&rssi_led_blink_timer);
 }
 
-static int rssi_led_blink_write(struct file *file, const char __user *buffer,
-				unsigned long count, void *data)
+/* Caller holds rssi_led_blink_lock. */
+static void rssi_led_blink_set(int period)
 {
-	int period = 0;
-	int ret;
-
-	ret = rssi_parse_write(buffer, count, &period);
-	if (ret)
-		return ret;
-
 	if (period == blink)
-		return count;
+		return;
 
 	if (period == 0) {
 		/* Gate opens first: a tick landing now is undone below. */
@@ -161,7 +158,7 @@ static int rssi_led_blink_write(struct file *file, const char __user *buffer,
 		del_timer_sync(&rssi_led_blink_timer);
 		rssi_led_bar(0);
 		blink = 0;
-		return count;
+		return;
 	}
 
 	if (blink == 0) {
@@ -174,6 +171,21 @@ static int rssi_led_blink_write(struct file *file, const char __user *buffer,
 	}
 	/* A new period while blinking takes effect from the next re-arm. */
 	blink = period;
+}
+
+static int rssi_led_blink_write(struct file *file, const char __user *buffer,
+				unsigned long count, void *data)
+{
+	int period = 0;
+	int ret;
+
+	ret = rssi_parse_write(buffer, count, &period);
+	if (ret)
+		return ret;
+
+	mutex_lock(&rssi_led_blink_lock);
+	rssi_led_blink_set(period);
+	mutex_unlock(&rssi_led_blink_lock);
 	return count;
 }
 

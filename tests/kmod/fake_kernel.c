@@ -14,6 +14,7 @@
 #include <linux/io.h>
 #include <linux/jiffies.h>
 #include <linux/kernel.h>
+#include <linux/mutex.h>
 #include <linux/proc_fs.h>
 #include <linux/timer.h>
 #include <linux/uaccess.h>
@@ -358,6 +359,22 @@ void init_timer_key(struct timer_list *timer, const char *name,
 	timer->fk_next = NULL;
 	timer->fk_pending = 0;
 	timer->fk_init = 1;
+}
+
+/* ---- mutexes ---------------------------------------------------------- */
+
+void mutex_lock(struct mutex *lock)
+{
+	if (lock->fk_held)
+		fk_fault("mutex_lock of a mutex already held: deadlock");
+	lock->fk_held = 1;
+}
+
+void mutex_unlock(struct mutex *lock)
+{
+	if (!lock->fk_held)
+		fk_fault("mutex_unlock of a mutex not held");
+	lock->fk_held = 0;
 }
 
 void add_timer(struct timer_list *timer)

@@ -303,6 +303,20 @@ done
 expect load_unload_cycles "$cyc_fail" 0
 expect_true cycles_no_module_left "lumabar still loaded" [ ! -e /sys/module/lumabar ]
 
+# --- blink writers racing each other ----------------------------------------
+insmod /lumabar.ko
+w1=; w2=
+( while :; do echo 10 > $P/rssi_led_blink; echo 0 > $P/rssi_led_blink; done ) 2>/dev/null &
+w1=$!
+( while :; do echo 30 > $P/rssi_led_blink; echo 0 > $P/rssi_led_blink; done ) 2>/dev/null &
+w2=$!
+usleep 1500000
+kill $w1 $w2
+wait $w1 $w2 2>/dev/null
+wb 0
+expect racing_writers_stopped "$(rd $P/rssi_led_blink)" 'text=0\n reads=2'
+expect_true racing_writers_unload "rmmod failed" rmmod lumabar
+
 # --- unload racing a writer that starts and stops blinking ----------------
 race_fail=0
 i=0
