@@ -3,8 +3,11 @@
  * "get_lan_port_info" on veloxd in loops for a fixed time. Prints calls/s,
  * latency p50/p99 and the count of failed or malformed replies.
  *
- * Usage: veloxd_load [-s socket] [-c clients] [-t seconds]
+ * Usage: veloxd_load [-s socket] [-c clients] [-t seconds] [-f]
  * Each client is its own process with its own bus connection.
+ * -f first prints the machine's floor: one round trip between two processes
+ * over a Unix socket. A bus call is at least two of those (client to ubusd
+ * to veloxd and back), so it bounds what one client can reach here.
  */
 #define _GNU_SOURCE
 #include <getopt.h>
@@ -14,6 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -158,19 +162,54 @@ static double percentile(const uint64_t *hist, uint64_t total, double p)
 	return HIST_US;
 }
 
+static void print_ipc_floor(void)
+{
+	enum { ROUNDS = 20000 };
+	int sv[2];
+	char c = 0;
+
+	if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) {
+		perror("socketpair");
+		return;
+	}
+	pid_t pid = fork();
+	if (pid < 0) {
+		perror("fork");
+		return;
+	}
+	if (pid == 0) {
+		close(sv[0]);
+		while (read(sv[1], &c, 1) == 1 && write(sv[1], &c, 1) == 1)
+			;
+		_exit(0);
+	}
+	close(sv[1]);
+	uint64_t t0 = now_ns();
+	for (int i = 0; i < ROUNDS; i++)
+		if (write(sv[0], &c, 1) != 1 || read(sv[0], &c, 1) != 1)
+			break;
+	double us = (double)(now_ns() - t0) / 1000.0 / ROUNDS;
+	close(sv[0]);
+	waitpid(pid, NULL, 0);
+	printf("floor: unix socket round trip between two processes %.1f us; a bus call needs two (<= %.0f calls/s)\n",
+	       us, 1e6 / (2 * us));
+}
+
 int main(int argc, char **argv)
 {
 	const char *sock = "/var/run/ubus.sock";
 	int clients = 1, opt;
 	double seconds = 5;
+	bool floor = false;
 
-	while ((opt = getopt(argc, argv, "s:c:t:")) != -1) {
+	while ((opt = getopt(argc, argv, "s:c:t:f")) != -1) {
 		switch (opt) {
 		case 's': sock = optarg; break;
 		case 'c': clients = atoi(optarg); break;
 		case 't': seconds = atof(optarg); break;
+		case 'f': floor = true; break;
 		default:
-			fprintf(stderr, "Usage: %s [-s socket] [-c clients] [-t seconds]\n", argv[0]);
+			fprintf(stderr, "Usage: %s [-s socket] [-c clients] [-t seconds] [-f]\n", argv[0]);
 			return 2;
 		}
 	}
@@ -178,6 +217,9 @@ int main(int argc, char **argv)
 		fprintf(stderr, "clients 1..256, seconds > 0\n");
 		return 2;
 	}
+
+	if (floor)
+		print_ipc_floor();
 
 	size_t size = sizeof(struct client_result) * (size_t)clients;
 	struct client_result *res = mmap(NULL, size, PROT_READ | PROT_WRITE,
