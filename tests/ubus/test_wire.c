@@ -1,6 +1,6 @@
 /*
  * test_wire.c - the bytes on the socket, recorded by a relay between the
- * clients and our broker, against the captures of the real bus
+ * clients and our broker, against the reference captures of the router's bus
  */
 #include <grp.h>
 #include <poll.h>
