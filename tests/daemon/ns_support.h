@@ -2,6 +2,7 @@
 #define VELOXD_TEST_NS_SUPPORT_H
 
 #include <stdint.h>
+#include <stdlib.h>
 
 #include <functional>
 #include <string>
@@ -30,6 +31,19 @@ std::string capture_stderr(const std::function<void()> &fn);
 
 /* A veth pair, both ends up. Returns 0 or -errno. */
 int make_veth(const char *a, const char *b);
+
+/*
+ * Under user-mode emulation (VELOXD_TEST_EMULATED names the emulator) the
+ * netlink request for a pair is not carried through, nor its error number.
+ */
+#define REQUIRE_VETH(a, b)                                                     \
+	do {                                                                   \
+		int err_ = make_veth(a, b);                                    \
+		const char *emu_ = getenv("VELOXD_TEST_EMULATED");             \
+		if (err_ != 0 && emu_)                                         \
+			GTEST_SKIP() << "no veth pairs under " << emu_;        \
+		ASSERT_EQ(err_, 0);                                            \
+	} while (0)
 /* count broadcast frames of size bytes out of ifname. Returns frames sent. */
 int send_frames(const char *ifname, int count, int size);
 

@@ -62,7 +62,7 @@ protected:
 
 TEST_F(Sampling, KernelCountersOfRealTraffic)
 {
-	ASSERT_EQ(make_veth("vlan-a", "vlan-b"), 0);
+	REQUIRE_VETH("vlan-a", "vlan-b");
 	strcpy(interface_list[9].ifname, "vlan-b");
 	strcpy(interface_list[3].ifname, "vlan-a"); /* disabled slot: never updated */
 	ASSERT_EQ(send_frames("vlan-a", 4, 250), 4);
