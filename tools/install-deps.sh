@@ -3,7 +3,7 @@
 set -eu
 pkgs="build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libjson-c-dev
       iproute2 valgrind qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static
-      cpio kmod"
+      cpio kmod g++-mips-linux-gnu qemu-user googletest"
 missing=""
 for p in $pkgs; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
