@@ -1,3 +1,5 @@
+#include <stdio.h>
+
 #include "dev_stat.h"
 #include "interface_list.h"
 #include "log.h"
@@ -8,6 +10,8 @@
 int main(int argc, char **argv)
 {
 	set_log_level(LOG_LEVEL_INFO);
+	/* A supervisor's pipe is no terminal: keep every line, even if killed. */
+	setvbuf(stdout, NULL, _IOLBF, 0);
 	log_debug("Initialize interface list\n");
 	/* The port map names the wired slots, so it comes first. */
 	switch_stat_init();

@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+extern "C" {
 #include <uci.h>
+}
 
 #include "log.h"
 

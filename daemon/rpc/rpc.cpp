@@ -1,8 +1,11 @@
 /* Bus connection, the published "veloxd" object and the event loop. */
 #include "rpc/rpc.h"
 
+/* C libraries; not every release of their headers says so itself. */
+extern "C" {
 #include <libubox/uloop.h>
 #include <libubus.h>
+}
 
 #include "core/log.h"
 #include "rpc/rpc_methods.h"

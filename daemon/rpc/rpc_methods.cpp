@@ -4,10 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
+/* C libraries; not every release of their headers says so itself. */
+extern "C" {
 #include <json-c/json.h>
 #include <libubox/blobmsg.h>
 #include <libubox/blobmsg_json.h>
 #include <libubus.h>
+}
 
 #include "core/uci_conf.h"
 #include "core/log.h"
@@ -89,9 +92,13 @@ int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj
 			       struct ubus_request_data *req, const char *method,
 			       struct blob_attr *msg)
 {
+	int first, second;
+
+	/* Both from one instant: the mode check may be moving them. */
+	get_display_pair(&first, &second);
 	blob_buf_init(&rpc_buf, 0);
-	blobmsg_add_u32(&rpc_buf, "interface1", (uint32_t)get_display_interface1());
-	blobmsg_add_u32(&rpc_buf, "interface2", (uint32_t)get_display_interface2());
+	blobmsg_add_u32(&rpc_buf, "interface1", (uint32_t)first);
+	blobmsg_add_u32(&rpc_buf, "interface2", (uint32_t)second);
 	ubus_send_reply(ctx, req, rpc_buf.head);
 	return UBUS_STATUS_OK;
 }
@@ -102,9 +109,11 @@ int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
 {
 	struct interface_info first, second;
 	bool have_first, have_second;
+	int slot1, slot2;
 
-	have_first = get_interface_snapshot((unsigned int)get_display_interface1(), &first) == 0;
-	have_second = get_interface_snapshot((unsigned int)get_display_interface2(), &second) == 0;
+	get_display_pair(&slot1, &slot2);
+	have_first = get_interface_snapshot((unsigned int)slot1, &first) == 0;
+	have_second = get_interface_snapshot((unsigned int)slot2, &second) == 0;
 
 	blob_buf_init(&rpc_buf, 0);
 	if (have_first) {

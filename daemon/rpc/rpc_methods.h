@@ -1,7 +1,9 @@
 #ifndef VELOXD_RPC_METHODS_H
 #define VELOXD_RPC_METHODS_H
 
+extern "C" {
 #include <libubus.h>
+}
 
 /* Positions in interface_policy and in the parse table of the handlers. */
 enum {

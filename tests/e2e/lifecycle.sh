@@ -68,4 +68,14 @@ vx_expect_eq "restarted veloxd serves" "$(vx_ubus -S call veloxd test)" '{"error
 kill -TERM "$VX_VELOXD_PID"
 wait_exit "$VX_VELOXD_PID" 3
 vx_expect_eq "SIGTERM: exit status 0" "$?" 0
+
+# Killed outright by its supervisor: the lines it printed reach its log all
+# the same (stdout is a file here, as a pipe is under a supervisor).
+vx_start_veloxd /tmp/fifth.log
+vx_uci delete opmode.op.mode && vx_uci commit opmode
+sleep 1.5
+kill -KILL "$VX_VELOXD_PID"
+wait "$VX_VELOXD_PID" 2>/dev/null
+vx_expect_match "SIGKILL: the error lines printed before are kept" "$(cat /tmp/fifth.log)" \
+	"\[ERROR\] check_wlan_mode\([0-9]+\) : Unsupported wlan opmode"
 vx_done
