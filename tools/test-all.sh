@@ -5,8 +5,8 @@
 #   tsan  - ThreadSanitizer over the concurrency tests
 #   main  - the plain build, the whole suite including the kernel VM tests and the
 #           statistics core built for big-endian MIPS and run under qemu-mips
-# The last line is ctest's summary of the main pass; the exit status is non-zero
-# when any pass failed.
+# The output ends with each pass's ctest summary, ctest's own line of the main
+# pass last; the exit status is non-zero when any pass failed.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELOXD_BUILD_ROOT:-$top/build}
@@ -19,19 +19,33 @@ pass() {
 	local name=$1; shift
 	local ctest_args=$1; shift
 	local dir=$build/$name
+	summary=""
 	echo "=== pass $name ==="
 	if ! cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1; then
-		cat "$dir.configure.log"; echo "configure ($name) failed"; status=1; return
+		cat "$dir.configure.log"; echo "configure ($name) failed"; status=1
+		summaries="$summaries$name: configure failed
+"; return
 	fi
 	if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
-		tail -n 80 "$dir.build.log"; echo "build ($name) failed"; status=1; return
+		tail -n 80 "$dir.build.log"; echo "build ($name) failed"; status=1
+		summaries="$summaries$name: build failed
+"; return
 	fi
 	# shellcheck disable=SC2086
-	(cd "$dir" && ctest --output-on-failure -j "$jobs" $ctest_args) || status=1
+	(cd "$dir" && ctest --output-on-failure -j "$jobs" $ctest_args) 2>&1 | tee "$dir.ctest.log"
+	[ "${PIPESTATUS[0]}" = 0 ] || status=1
+	summary=$(grep -E '^[0-9]+% tests passed' "$dir.ctest.log" | tail -n 1)
+	summaries="$summaries$name: ${summary:-no ctest summary}
+"
 }
 
 mkdir -p "$build"
+summaries=""
 pass asan "-LE vm|cross" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELOXD_SANITIZE=address,undefined
 pass tsan "-L tsan" -DVELOXD_SANITIZE=thread -DVELOXD_FUZZ=OFF
 pass main "" -DVELOXD_FUZZ=OFF
+echo "=== summary ==="
+printf '%s' "$summaries"
+# ctest's own summary line of the main pass comes last.
+echo "${summary:-no ctest summary}"
 exit $status
