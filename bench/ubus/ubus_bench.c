@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -195,6 +196,55 @@ static int run_round(const char *sock, int clients, int count)
 	return failed ? -1 : 0;
 }
 
+/*
+ * The same chain without a bus: a caller, a relay and a server passing
+ * messages of similar size over plain blocking sockets. What the machine
+ * allows at best for four hops, to read the figures above against.
+ */
+static void run_reference(int count)
+{
+	int cb[2], bs[2];
+	uint8_t m[256] = { 0 };
+	pid_t relay, server;
+	double start;
+
+	if (socketpair(AF_UNIX, SOCK_STREAM, 0, cb) || socketpair(AF_UNIX, SOCK_STREAM, 0, bs))
+		return;
+	server = fork();
+	if (server == 0) {
+		close(cb[0]);
+		close(cb[1]);
+		close(bs[0]);
+		while (read(bs[1], m, sizeof(m)) > 0)
+			if (write(bs[1], m, 120) != 120)
+				break;
+		_exit(0);
+	}
+	relay = fork();
+	if (relay == 0) {
+		close(cb[0]);
+		close(bs[1]);
+		while (read(cb[1], m, sizeof(m)) > 0) {
+			if (write(bs[0], m, 80) != 80 || read(bs[0], m, sizeof(m)) <= 0 ||
+			    write(cb[1], m, 120) != 120)
+				break;
+		}
+		_exit(0);
+	}
+	start = now();
+	for (int i = 0; i < count; i++)
+		if (write(cb[0], m, 56) != 56 || read(cb[0], m, sizeof(m)) <= 0)
+			break;
+	printf("reference (plain sockets, 3 processes, 4 hops): %.0f round trips/s\n",
+	       count / (now() - start));
+	close(cb[0]);
+	close(cb[1]);
+	close(bs[0]);
+	close(bs[1]);
+	waitpid(relay, NULL, 0);
+	waitpid(server, NULL, 0);
+}
+
 int main(int argc, char **argv)
 {
 	const char *ubusd = UBUSD_BIN;
@@ -255,6 +305,8 @@ int main(int argc, char **argv)
 		if (run_round(sock, atoi(tok), count) < 0)
 			ret = 1;
 
+	if (!ret)
+		run_reference(count);
 	kill(server, SIGTERM);
 	waitpid(server, NULL, 0);
 	kill(broker, SIGTERM);
