@@ -389,8 +389,8 @@ int main(void)
 	ubus_free(c);
 	kill_wait(pid);
 	close(out);
-	broker_stop(&br);
 	unlink(relay_path);
+	broker_stop(&br);
 	if (test_failures)
 		fprintf(stderr, "%d check(s) failed\n", test_failures);
 	return test_failures ? 1 : 0;
