@@ -122,6 +122,8 @@ vx_uci() {
 }
 
 vx_start_ubusd() {
+	# A killed ubusd leaves its socket file behind: wait for the new one.
+	rm -f "$VX_SOCK"
 	"$VX_BIN_UBUSD" -s "$VX_SOCK" &
 	VX_UBUSD_PID=$!
 	vx_wait_for 5 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
