@@ -527,7 +527,7 @@ uloop_interval_expired(struct uloop_fd *u, unsigned int events)
 int
 uloop_interval_set(struct uloop_interval *timer, unsigned int msecs)
 {
-	struct itimerspec spec;
+	struct itimerspec its;
 	struct uloop_fd *u = &timer->priv.ufd;
 
 	if (!u->registered) {
@@ -545,11 +545,11 @@ uloop_interval_set(struct uloop_interval *timer, unsigned int msecs)
 		}
 	}
 
-	memset(&spec, 0, sizeof(spec));
-	spec.it_value.tv_sec = msecs / 1000;
-	spec.it_value.tv_nsec = (msecs % 1000) * 1000000L;
-	spec.it_interval = spec.it_value;
-	if (timerfd_settime(u->fd, 0, &spec, NULL) < 0) {
+	memset(&its, 0, sizeof(its));
+	its.it_value.tv_sec = msecs / 1000;
+	its.it_value.tv_nsec = (msecs % 1000) * 1000000L;
+	its.it_interval = its.it_value;
+	if (timerfd_settime(u->fd, 0, &its, NULL) < 0) {
 		uloop_interval_cancel(timer);
 		return -1;
 	}
@@ -575,15 +575,15 @@ uloop_interval_cancel(struct uloop_interval *timer)
 int64_t
 uloop_interval_remaining(struct uloop_interval *timer)
 {
-	struct itimerspec spec;
+	struct itimerspec its;
 	struct uloop_fd *u = &timer->priv.ufd;
 
 	if (!u->registered)
 		return -1;
-	if (timerfd_gettime(u->fd, &spec) < 0)
+	if (timerfd_gettime(u->fd, &its) < 0)
 		return -1;
 
-	return (int64_t) spec.it_value.tv_sec * 1000 + spec.it_value.tv_nsec / 1000000;
+	return (int64_t) its.it_value.tv_sec * 1000 + its.it_value.tv_nsec / 1000000;
 }
 
 /* ---- signals delivered through the loop ---- */
