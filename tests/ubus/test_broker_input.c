@@ -33,23 +33,6 @@ static bool raw_open(struct raw *r)
 	return true;
 }
 
-static void send_hex(struct raw *r, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-
-static void send_hex(struct raw *r, const char *fmt, ...)
-{
-	char hex[4096];
-	uint8_t buf[1024];
-	size_t n;
-	va_list ap;
-
-	va_start(ap, fmt);
-	vsnprintf(hex, sizeof(hex), fmt, ap);
-	va_end(ap);
-	n = unhex(hex, buf, sizeof(buf));
-	if (send(r->fd, buf, n, MSG_NOSIGNAL) != (ssize_t) n)
-		fprintf(stderr, "short send\n");
-}
-
 /* One message: its length, 0 on EOF, -1 if nothing came within 2 s. */
 static ssize_t recv_msg(struct raw *r, uint8_t *buf, size_t max)
 {
@@ -129,7 +112,7 @@ static bool raw_with_object(struct raw *r, const char *path)
 		return false;
 	for (size_t i = 0; i < pad; i++)
 		p += sprintf(p, "%02x ", i < len - 1 ? (unsigned char) path[i] : 0);
-	send_hex(r, "00 06 00 01 00 00 00 00 00 00 00 %02zx 02 00 00 %02zx %s 06 00 00 04",
+	send_hex(r->fd, "00 06 00 01 00 00 00 00 00 00 00 %02zx 02 00 00 %02zx %s 06 00 00 04",
 		 4 + 4 + pad + 4, len + 4, hex);
 	/* DATA {OBJID, OBJTYPE}, STATUS 0 */
 	return recv_msg(r, buf, sizeof(buf)) == 28 && recv_msg(r, buf, sizeof(buf)) == 20 &&
@@ -143,11 +126,11 @@ static void test_unknown_types(void)
 
 	CHECK(raw_open(&r));
 	for (size_t i = 0; i < ARRAY_SIZE(types); i++) {
-		send_hex(&r, "00 %02x 00 07 11 22 33 44 00 00 00 04", types[i]);
+		send_hex(r.fd, "00 %02x 00 07 11 22 33 44 00 00 00 04", types[i]);
 		EXPECT(&r, "00 01 00 07 11 22 33 44 00 00 00 0c 01 00 00 08 00 00 00 01");
 	}
 	/* PING: the message comes back as DATA, version and all, then STATUS 0 */
-	send_hex(&r, "01 03 00 05 00 00 00 09 00 00 00 0c 03 00 00 05 01 00 00 00");
+	send_hex(r.fd, "01 03 00 05 00 00 00 09 00 00 00 0c 03 00 00 05 01 00 00 00");
 	EXPECT(&r, "01 02 00 05 00 00 00 09 00 00 00 0c 03 00 00 05 01 00 00 00");
 	EXPECT(&r, "00 01 00 05 00 00 00 09 00 00 00 0c 01 00 00 08 00 00 00 00");
 	/* a message trickling in a byte at a time */
@@ -162,7 +145,7 @@ static void test_unknown_types(void)
 		EXPECT(&r, "00 01 00 06 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	}
 	/* a root length that is not a multiple of 4 is read as announced */
-	send_hex(&r, "00 03 00 08 00 00 00 00 00 00 00 05 ff 00 03 00 09 00 00 00 00 00 00 00 04");
+	send_hex(r.fd, "00 03 00 08 00 00 00 00 00 00 00 05 ff 00 03 00 09 00 00 00 00 00 00 00 04");
 	EXPECT(&r, "00 02 00 08 00 00 00 00 00 00 00 05 ff");
 	EXPECT(&r, "00 01 00 08 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	EXPECT(&r, "00 02 00 09 00 00 00 00 00 00 00 04");
@@ -178,29 +161,29 @@ static void test_bad_attributes(void)
 	CHECK(raw_with_object(&owner, "attrs"));
 	CHECK(raw_open(&r));
 	/* OBJID of 5 bytes, OBJPATH without NUL: a LOOKUP of everything */
-	send_hex(&r, "00 04 00 01 00 00 00 00 00 00 00 10 03 00 00 09 00 00 00 01 05 00 00 00");
+	send_hex(r.fd, "00 04 00 01 00 00 00 00 00 00 00 10 03 00 00 09 00 00 00 01 05 00 00 00");
 	CHECK(recv_msg(&r, (uint8_t[256]) { 0 }, 256) > 20);
 	EXPECT(&r, "00 01 00 01 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
-	send_hex(&r, "00 04 00 02 00 00 00 00 00 00 00 0c 02 00 00 08 61 74 74 72");
+	send_hex(r.fd, "00 04 00 02 00 00 00 00 00 00 00 0c 02 00 00 08 61 74 74 72");
 	CHECK(recv_msg(&r, (uint8_t[256]) { 0 }, 256) > 20);
 	EXPECT(&r, "00 01 00 02 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	/* an empty path is refused */
-	send_hex(&r, "00 04 00 03 00 00 00 00 00 00 00 0c 02 00 00 05 00 00 00 00");
+	send_hex(r.fd, "00 04 00 03 00 00 00 00 00 00 00 0c 02 00 00 05 00 00 00 00");
 	EXPECT(&r, "00 01 00 03 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 02");
 	/* INVOKE without METHOD, REMOVE_OBJECT without OBJID: 2 */
-	send_hex(&r, "00 05 00 04 00 00 00 00 00 00 00 0c 03 00 00 08 12 34 56 78");
+	send_hex(r.fd, "00 05 00 04 00 00 00 00 00 00 00 0c 03 00 00 08 12 34 56 78");
 	EXPECT(&r, "00 01 00 04 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 02");
-	send_hex(&r, "00 07 00 05 00 00 00 00 00 00 00 04");
+	send_hex(r.fd, "00 07 00 05 00 00 00 00 00 00 00 04");
 	EXPECT(&r, "00 01 00 05 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 02");
 	/* event, ACL and monitor objects are not served */
-	send_hex(&r, "00 05 00 06 00 00 00 01 00 00 00 14 03 00 00 08 00 00 00 01 04 00 00 06 78 00 00 00");
+	send_hex(r.fd, "00 05 00 06 00 00 00 01 00 00 00 14 03 00 00 08 00 00 00 01 04 00 00 06 78 00 00 00");
 	EXPECT(&r, "00 01 00 06 00 00 00 01 00 00 00 0c 01 00 00 08 00 00 00 01");
-	send_hex(&r, "00 05 00 07 00 00 00 03 00 00 00 14 03 00 00 08 00 00 00 03 04 00 00 06 78 00 00 00");
+	send_hex(r.fd, "00 05 00 07 00 00 00 03 00 00 00 14 03 00 00 08 00 00 00 03 04 00 00 06 78 00 00 00");
 	EXPECT(&r, "00 01 00 07 00 00 00 03 00 00 00 0c 01 00 00 08 00 00 00 03");
 	/* stray replies are dropped: the PING's answer is the next thing to arrive */
-	send_hex(&r, "00 02 00 08 00 00 00 00 00 00 00 04");
-	send_hex(&r, "00 01 00 08 %08x 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08 12 34 56 78", owner.id);
-	send_hex(&r, "00 03 00 09 00 00 00 00 00 00 00 04");
+	send_hex(r.fd, "00 02 00 08 00 00 00 00 00 00 00 04");
+	send_hex(r.fd, "00 01 00 08 %08x 00 00 00 14 01 00 00 08 00 00 00 00 03 00 00 08 12 34 56 78", owner.id);
+	send_hex(r.fd, "00 03 00 09 00 00 00 00 00 00 00 04");
 	EXPECT(&r, "00 02 00 09 00 00 00 00 00 00 00 04");
 	EXPECT(&r, "00 01 00 09 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	/* removing someone else's object: 6, and it stays */
@@ -209,13 +192,13 @@ static void test_bad_attributes(void)
 		struct ubus_context *ctx = ubus_connect(br.path);
 
 		CHECK(ctx && ubus_lookup_id(ctx, "attrs", &id) == 0);
-		send_hex(&r, "00 07 00 0a 00 00 00 00 00 00 00 0c 03 00 00 08 %08x", id);
+		send_hex(r.fd, "00 07 00 0a 00 00 00 00 00 00 00 0c 03 00 00 08 %08x", id);
 		EXPECT(&r, "00 01 00 0a 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 06");
 		CHECK_INT(lookup("attrs"), 0);
 		ubus_free(ctx);
 	}
 	/* a signature that is not a run of named entries: an object without a type */
-	send_hex(&r, "00 06 00 0b 00 00 00 00 00 00 00 18 02 00 00 08 74 74 74 00 06 00 00 0c 03 00 00 08 00 00 00 00");
+	send_hex(r.fd, "00 06 00 0b 00 00 00 00 00 00 00 18 02 00 00 08 74 74 74 00 06 00 00 0c 03 00 00 08 00 00 00 00");
 	CHECK_INT(recv_msg(&r, (uint8_t[64]) { 0 }, 64), 20);
 	EXPECT(&r, "00 01 00 0b 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 00");
 	CHECK_INT(lookup("ttt"), 0);
@@ -266,7 +249,7 @@ static void test_malformed(void)
 		snprintf(name, sizeof(name), "victim%zu", i);
 		CHECK(raw_with_object(&r, name));
 		CHECK_INT(lookup(name), 0);
-		send_hex(&r, "%s", bad[i]);
+		send_hex(r.fd, "%s", bad[i]);
 		if (!closed(&r))
 			fprintf(stderr, "message %zu did not close the connection\n", i), test_failures++;
 		CHECK_INT(lookup(name), UBUS_STATUS_NOT_FOUND);

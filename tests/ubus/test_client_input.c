@@ -18,23 +18,6 @@
 static char dir[] = "/tmp/ubus-fake.XXXXXX";
 static char path[108];
 
-static void send_hex(int fd, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-
-static void send_hex(int fd, const char *fmt, ...)
-{
-	char hex[4096];
-	uint8_t buf[1024];
-	size_t n;
-	va_list ap;
-
-	va_start(ap, fmt);
-	vsnprintf(hex, sizeof(hex), fmt, ap);
-	va_end(ap);
-	n = unhex(hex, buf, sizeof(buf));
-	if (send(fd, buf, n, MSG_NOSIGNAL) != (ssize_t) n)
-		fprintf(stderr, "fake: short send\n");
-}
-
 /* Reads one message of the client; its length, or 0. */
 static size_t recv_msg(int fd, uint8_t *buf, size_t max)
 {

@@ -2,6 +2,8 @@
  * testlib.c - helpers shared by the bus tests
  */
 #include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -290,4 +292,19 @@ size_t unhex(const char *hex, uint8_t *out, size_t max)
 		hex += 2;
 	}
 	return n;
+}
+
+void send_hex(int fd, const char *fmt, ...)
+{
+	char hex[4096];
+	uint8_t buf[1024];
+	size_t n;
+	va_list ap;
+
+	va_start(ap, fmt);
+	vsnprintf(hex, sizeof(hex), fmt, ap);
+	va_end(ap);
+	n = unhex(hex, buf, sizeof(buf));
+	if (send(fd, buf, n, MSG_NOSIGNAL) != (ssize_t) n)
+		fprintf(stderr, "short send\n");
 }

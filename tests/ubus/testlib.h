@@ -70,5 +70,7 @@ void kill_wait(pid_t pid);
 double now_secs(void);
 /* "00 0a ff" -> bytes; returns the count */
 size_t unhex(const char *hex, uint8_t *out, size_t max);
+/* Send the bytes a printf-formatted hex text spells, in one write. */
+void send_hex(int fd, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 #endif
