@@ -41,7 +41,7 @@ pass() {
 
 mkdir -p "$build"
 summaries=""
-pass asan "-LE vm|cross" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELOXD_SANITIZE=address,undefined
+pass asan "-LE vm|cross|syslibs" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELOXD_SANITIZE=address,undefined
 pass tsan "-L tsan" -DVELOXD_SANITIZE=thread -DVELOXD_FUZZ=OFF
 pass main "" -DVELOXD_FUZZ=OFF
 echo "=== summary ==="
