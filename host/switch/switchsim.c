@@ -61,14 +61,14 @@
 #define RX_HI 104
 #define TX_PKT 140
 #define TX_HI 172
-#define SPEC_MAX 256
+#define SOURCE_MAX 256
 
 struct counters {
 	uint64_t rx_bytes, rx_packets, tx_bytes, tx_packets;
 };
 
 struct port_state {
-	char spec[SPEC_MAX];
+	char source[SOURCE_MAX];
 	unsigned long requests;
 	struct counters prev;
 };
@@ -258,25 +258,25 @@ static int serve_port(int port, unsigned char *block)
 {
 	char name[16];
 	struct port_state *st = &ports[port];
-	const char *spec;
+	const char *source;
 
 	snprintf(name, sizeof(name), "SWITCHSIM_PORT%d", port);
-	spec = getenv(name);
-	if (!spec)
-		spec = "zero";
-	if (strncmp(st->spec, spec, SPEC_MAX) != 0) {
+	source = getenv(name);
+	if (!source)
+		source = "zero";
+	if (strncmp(st->source, source, SOURCE_MAX) != 0) {
 		memset(st, 0, sizeof(*st));
-		snprintf(st->spec, SPEC_MAX, "%s", spec);
+		snprintf(st->source, SOURCE_MAX, "%s", source);
 	}
 	st->requests++;
-	if (strcmp(spec, "fail") == 0) {
+	if (strcmp(source, "fail") == 0) {
 		errno = EIO;
 		return -1;
 	}
-	if (strncmp(spec, "iface:", 6) == 0)
-		return serve_iface(st, spec + 6, block);
-	if (strncmp(spec, "script:", 7) == 0)
-		return serve_script(st->requests, spec + 7, block);
+	if (strncmp(source, "iface:", 6) == 0)
+		return serve_iface(st, source + 6, block);
+	if (strncmp(source, "script:", 7) == 0)
+		return serve_script(st->requests, source + 7, block);
 	return 0;
 }
 
