@@ -34,19 +34,18 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	cmake --build "$build" -j "$(nproc)" \
 		--target veloxd veloxtop switchsim vx_trafgen ubusd ubus_cli uci_cli \
 		>"$build/demo-build.log" 2>&1 || { tail -n 40 "$build/demo-build.log"; exit 1; }
-	bin() { # bin NAME: the one executable of that name in the build
-		find "$build" -path "$build/CMakeFiles" -prune -o -type f -name "$1" -perm -u+x -print | head -n 1
-	}
-	VX_BIN_UBUSD=$(bin ubusd)
-	VX_BIN_UBUS=$(bin ubus)
-	VX_BIN_UCI=$(bin uci)
-	VX_BIN_VELOXD=$(bin veloxd)
-	VX_BIN_VELOXTOP=$(bin veloxtop)
-	VX_BIN_TRAFGEN=$(bin vx_trafgen)
-	VX_LIB_SWITCHSIM=$(find "$build" -name libswitchsim.so | head -n 1)
+	# Where the targets land in the build tree; the tests also build other
+	# copies (for MIPS, for an SDK layout) that must not be picked up.
+	VX_BIN_UBUSD=$build/host/ubus/ubusd
+	VX_BIN_UBUS=$build/host/ubus/ubus
+	VX_BIN_UCI=$build/host/uci/uci
+	VX_BIN_VELOXD=$build/daemon/veloxd
+	VX_BIN_VELOXTOP=$build/tools/veloxtop/veloxtop
+	VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
+	VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
 	VX_CONFIG_DIR=$top/packaging/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_VELOXTOP VX_BIN_TRAFGEN VX_LIB_SWITCHSIM; do
-		[ -n "${!v}" ] || { echo "build did not produce ${v#VX_*_}" >&2; exit 1; }
+		[ -f "${!v}" ] || { echo "build did not produce ${!v}" >&2; exit 1; }
 		export "${v?}"
 	done
 	export VX_CONFIG_DIR

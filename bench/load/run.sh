@@ -13,11 +13,12 @@ top=$(cd "$here/../.." && pwd)
 if [ -z "${VX_IN_NS:-}" ]; then
 	build=$(cd "${1:-$top/build/main}" && pwd)
 	bin() {
-		find "$build" -path "$build/CMakeFiles" -prune -o -type f -name "$1" -perm -u+x -print | head -n 1
+		find "$build" \( -path "$build/CMakeFiles" -o -path "$build/tests/cross" -o -path "$build/tests/syslibs" \) \
+			-prune -o -type f -name "$1" -perm -u+x -print | head -n 1
 	}
 	export VX_BIN_UBUSD=$(bin ubusd) VX_BIN_UBUS=$(bin ubus) VX_BIN_VELOXD=$(bin veloxd)
 	export VX_BIN_TRAFGEN=$(bin vx_trafgen) VX_BIN_LOAD=$(bin veloxd_load)
-	export VX_LIB_SWITCHSIM=$(find "$build" -name libswitchsim.so | head -n 1)
+	export VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
 	export VX_BIN_UCI=$(bin uci) VX_CONFIG_DIR=$top/packaging/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_VELOXD VX_BIN_TRAFGEN VX_BIN_LOAD VX_LIB_SWITCHSIM; do
 		[ -n "${!v}" ] || { echo "not built in $build: $v" >&2; exit 1; }

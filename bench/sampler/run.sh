@@ -9,8 +9,8 @@ top=$(cd "$here/../.." && pwd)
 build=$(cd "${1:-$top/build/main}" && pwd)
 cycles=${2:-200}
 bench=$(find "$build" -type f -name sampler_bench -perm -u+x | head -n 1)
-switchsim=$(find "$build" -type f -name libswitchsim.so | head -n 1)
-[ -n "$bench" ] && [ -n "$switchsim" ] || { echo "sampler_bench or libswitchsim.so not built in $build" >&2; exit 1; }
+switchsim=$build/host/switch/libswitchsim.so
+[ -n "$bench" ] && [ -f "$switchsim" ] || { echo "sampler_bench or libswitchsim.so not built in $build" >&2; exit 1; }
 
 # not under /tmp: the benchmark mounts a private tmpfs there
 out=$(mktemp "$build/callgrind.sampler.XXXXXX")
