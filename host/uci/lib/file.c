@@ -99,10 +99,14 @@ static int write_all(int fd, const char *b, size_t n)
 
 /* Opens a config file for reading under a shared lock. A commit replaces the
  * file by rename while holding the old one's lock, so after locking make sure
- * the path still names the file we hold; otherwise start over on the new one. */
+ * the path still names the file we hold; otherwise start over on the new one.
+ * Under a stream of commits a reader could chase new files for ever: after a
+ * few rounds it keeps the one it holds, an older but complete version. */
+#define OPEN_CONFIG_ROUNDS 8
+
 static int open_config_shared(const char *path, int *fdp)
 {
-	for (int tries = 0; tries < 1000; tries++) {
+	for (int round = 1;; round++) {
 		int fd = open(path, O_RDONLY | O_CLOEXEC);
 		if (fd < 0)
 			return (errno == ENOENT || errno == ENOTDIR) ? UCI_ERR_NOTFOUND : UCI_ERR_IO;
@@ -116,13 +120,13 @@ static int open_config_shared(const char *path, int *fdp)
 			return UCI_ERR_NOTFOUND;
 		}
 		lock_fd(fd, LOCK_SH);
-		if (stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev) {
+		if (round == OPEN_CONFIG_ROUNDS ||
+		    (stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)) {
 			*fdp = fd;
 			return 0;
 		}
 		close(fd);
 	}
-	return UCI_ERR_IO;
 }
 
 /* Replays the delta files of every delta path onto p. The save file may be
