@@ -1,5 +1,9 @@
 #include "helpers.h"
 
+extern "C" {
+#include <libubox/blobmsg.h>
+}
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -57,4 +61,20 @@ std::string take_string(char *s)
 	std::string r(s);
 	free(s);
 	return r;
+}
+
+void add_dump_e(struct blob_buf *b)
+{
+	void *tbl = blobmsg_open_table(b, "tbl");
+	blobmsg_add_string(b, "name", "eth0");
+	blobmsg_add_u8(b, "up", 1);
+	blobmsg_add_u16(b, "mtu16", 1500);
+	blobmsg_add_u32(b, "rx", 0xffffffff);
+	blobmsg_add_u64(b, "bytes", 1ULL << 40);
+	blobmsg_add_double(b, "rate", 0.25);
+	blobmsg_add_field(b, BLOBMSG_TYPE_UNSPEC, "none", NULL, 0);
+	void *arr = blobmsg_open_array(b, "a");
+	blobmsg_add_string(b, NULL, "x");
+	blobmsg_close_array(b, arr);
+	blobmsg_close_table(b, tbl);
 }

@@ -24,5 +24,8 @@ std::vector<uint8_t> attr_bytes(const struct blob_attr *attr);
 
 std::string hex_string(const std::vector<uint8_t> &v);
 
+// Adds the mixed table of the captured dump E (every value type, a nested array).
+void add_dump_e(struct blob_buf *b);
+
 // Takes ownership of a malloc'd C string; "(null)" for NULL.
 std::string take_string(char *s);
