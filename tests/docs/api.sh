@@ -4,9 +4,6 @@
 # and the wireless interface. "api.sh --print" prints the page with this
 # run's replies, to refresh it after a change.
 here=$(cd "$(dirname "$0")" && pwd)
-VX_SANDBOX=${VX_SANDBOX:-$here/../e2e/netns.sh}
-. "$VX_SANDBOX"
-. "$here/../e2e/check.sh"
 . "$here/doclib.sh"
 vx_reexec_in_ns "$here/api.sh" "$@"
 vx_sandbox_up

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Examples of the docs pages, run in the sandbox. An example is a "$ "
 # line in a ```sh block and the lines after it up to the next "$ " line or
 # the end of the block: what the command prints. Sourced by the page tests.
@@ -19,6 +20,12 @@
 # The line numbers of log lines and the digits of counters and speeds differ
 # from run to run; their form, the field names, their order, the JSON types
 # and every other value must not.
+
+doc_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../e2e/netns.sh
+. "$doc_here/../e2e/netns.sh"
+# shellcheck source=../e2e/check.sh
+. "$doc_here/../e2e/check.sh"
 
 # doc_extract PAGE DIR: DIR/N.cmd and DIR/N.want for example N = 1, 2, ...
 doc_extract() {
