@@ -2,7 +2,8 @@
 # The veloxd package Makefile run by a stand-in of the OpenWrt build system
 # (tests/packaging/sdk: no SDK can be had here): what it depends on in the
 # 12.09 generation and in later ones, which init script it installs, that
-# its conffiles are installed, and that it takes only the daemon's sources.
+# its conffiles are installed, and that it takes only the daemon's sources,
+# from the checkout the package directory lies in.
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 pkg=$top/packaging/veloxd
@@ -37,7 +38,7 @@ sdk() {
 }
 mk() {
 	make -s -C "$pkg" TOPDIR="$here/sdk" STAGING_DIR="$tmp/staging" BUILD_DIR="$tmp/build" \
-		DEST="$tmp/dest" VELOXD_SRC="$top" "$@"
+		DEST="$tmp/dest" "$@"
 }
 
 for gen in 12.09 14.07 15.05; do
