@@ -2,7 +2,7 @@
 # Build what is needed and run veloxd on the shipped default configuration,
 # the way it runs on the router, inside a private sandbox:
 #   - network namespace: bridge br-lan with LAN ports swp1, swp2 (switch ports
-#     1 and 2 behind eth1, as packaging/files/etc/config/phy_map says), the
+#     1 and 2 behind eth1, as packaging/veloxd/files/etc/config/phy_map says), the
 #     wireless interfaces wlan0 and wlan7, and a "PC" or "station" on the
 #     far end of each;
 #   - mount namespace: our ubusd on /var/run/ubus.sock, the default uci files
@@ -43,7 +43,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	VX_BIN_VELOXTOP=$build/tools/veloxtop/veloxtop
 	VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
 	VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
-	VX_CONFIG_DIR=$top/packaging/files/etc/config
+	VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_VELOXTOP VX_BIN_TRAFGEN VX_LIB_SWITCHSIM; do
 		[ -f "${!v}" ] || { echo "build did not produce ${!v}" >&2; exit 1; }
 		export "${v?}"
@@ -58,7 +58,7 @@ R_IN=256000 R_OUT=640000 R_WLAN=64000
 
 legend() {
 	cat <<EOT
-veloxd demo: default configuration from packaging/files/etc/config (mode ap,
+veloxd demo: default configuration from packaging/veloxd/files/etc/config (mode ap,
 LAN port 0 = switch port 1 = swp1, LAN port 1 = switch port 2 = swp2).
 Generated traffic (speeds in 1024 bit/s, as veloxd reports them):
   PC on swp1 -> router      $R_IN B/s   lan0 rx ~ $(unit $R_IN)

@@ -19,7 +19,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	export VX_BIN_UBUSD=$(bin ubusd) VX_BIN_UBUS=$(bin ubus) VX_BIN_VELOXD=$(bin veloxd)
 	export VX_BIN_TRAFGEN=$(bin vx_trafgen) VX_BIN_LOAD=$(bin veloxd_load)
 	export VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
-	export VX_BIN_UCI=$(bin uci) VX_CONFIG_DIR=$top/packaging/files/etc/config
+	export VX_BIN_UCI=$(bin uci) VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_VELOXD VX_BIN_TRAFGEN VX_BIN_LOAD VX_LIB_SWITCHSIM; do
 		[ -n "${!v}" ] || { echo "not built in $build: $v" >&2; exit 1; }
 	done
