@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# ubus-httpd against the endpoint's protocol and against bad clients, with
+# veloxd on the sandbox's bus; the gateway must outlive all of it.
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/sandbox.sh"
+web_require
+vx_reexec_in_ns "$here/gateway.sh" "$@"
+web_up -t 2
+export WEB_URL=$VX_WEB_URL VX_VELOXD_PID VX_UBUSD_PID
+node "$here/gateway.mjs"
+rc=$?
+if kill -0 "$VX_WEB_PID" 2>/dev/null; then
+	echo "ok - the gateway is still running"
+else
+	echo "not ok - the gateway died: $(tail -n 20 /tmp/ubus-httpd.log)"
+	rc=1
+fi
+exit $rc
