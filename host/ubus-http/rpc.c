@@ -47,6 +47,38 @@ static const struct {
 
 static bool check_access = true;
 
+/*
+ * Objects found during one request body: a batch of calls to one object
+ * costs one lookup, not one per call. Forgotten with the body, so an object
+ * that went away is seen by the next request.
+ */
+#define LOOKUP_CACHE	8
+
+static struct {
+	char name[64];
+	uint32_t id;
+} found[LOOKUP_CACHE];
+static int n_found;
+
+static enum bus_result lookup(const char *object, uint32_t *id)
+{
+	enum bus_result br;
+	int i;
+
+	for (i = 0; i < n_found; i++) {
+		if (!strcmp(found[i].name, object)) {
+			*id = found[i].id;
+			return BUS_OK;
+		}
+	}
+	br = bus_lookup(object, id);
+	if (br == BUS_OK && n_found < LOOKUP_CACHE && strlen(object) < sizeof(found[0].name)) {
+		strcpy(found[n_found].name, object);
+		found[n_found++].id = *id;
+	}
+	return br;
+}
+
 void rpc_init(bool check)
 {
 	check_access = check;
@@ -131,7 +163,7 @@ static struct json_object *rpc_call(struct json_object *id, struct json_object *
 
 	local = !strcmp(object, SESSION_OBJECT);
 	if (!local)
-		br = bus_lookup(object, &obj_id);
+		br = lookup(object, &obj_id);
 	if (br == BUS_NO_OBJECT)
 		return reply_error(id, RPC_OBJECT_NOT_FOUND);
 	if (check_access && !session_allowed(sid, "ubus", object, method))
@@ -242,6 +274,7 @@ char *rpc_handle(const char *body, size_t len)
 	struct json_object *req = parse_body(body, len), *out;
 	size_t i, n;
 
+	n_found = 0;
 	if (!json_object_is_type(req, json_type_object) && !json_object_is_type(req, json_type_array)) {
 		json_object_put(req);
 		return rpc_reply_parse_error();
