@@ -49,3 +49,18 @@ vx_web_start() {
 	echo "ubus-httpd did not start: $(cat "$log")" >&2
 	return 1
 }
+
+# For the run command: the page on 127.0.0.1:${VELOXD_WEB_PORT:-8080} of this
+# machine, or on a free port when that one is taken; says where.
+vx_web_demo() {
+	vx_web_start /tmp/ubus-httpd.log "127.0.0.1:${VELOXD_WEB_PORT:-8080}" 2>/dev/null ||
+		vx_web_start /tmp/ubus-httpd.log 127.0.0.1:0 || {
+		echo "status page not started: $(cat /tmp/ubus-httpd.log)"
+		return 0
+	}
+	if [ "$VX_WEB_WHERE" = host ]; then
+		echo "status page: open $VX_WEB_URL in a browser on this machine"
+	else
+		echo "status page: $VX_WEB_URL, inside the sandbox only (listening on this machine needs root)"
+	fi
+}
