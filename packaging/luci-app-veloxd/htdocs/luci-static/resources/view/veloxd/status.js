@@ -133,7 +133,7 @@ return view.extend({
 				E('span', { 'class': 'vx-rx-label' }, _('Receive') + ' '), E('span', { 'class': 'vx-rx' }, '–')
 			]),
 			(function () {
-				var g = svg('svg', { 'class': 'vx-graph', viewBox: '0 -8 ' + (AXIS_W + GRAPH_W + 10) + ' ' + (GRAPH_H + 28) });
+				var g = svg('svg', { 'class': 'vx-graph', viewBox: '0 -8 ' + (AXIS_W + GRAPH_W + 24) + ' ' + (GRAPH_H + 28) });
 
 				drawGraph(g, []);
 				return g;
