@@ -156,10 +156,10 @@ static struct json_object *rpc_call(struct json_object *id, struct json_object *
 	object = param_string(params, 1);
 	method = param_string(params, 2);
 	args = json_object_array_get_idx(params, 3);
+	if (!check_access && (!sid || !sid[0]))
+		sid = SESSION_ANON_ID;
 	if (!sid || !object || !method || !json_object_is_type(args, json_type_object))
 		return reply_error(id, RPC_PARSE_ERROR);
-	if (!check_access && !sid[0])
-		sid = SESSION_ANON_ID;
 
 	local = !strcmp(object, SESSION_OBJECT);
 	if (!local)
