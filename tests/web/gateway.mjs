@@ -1,6 +1,7 @@
 // ubus-httpd against the endpoint's protocol facts, byte for byte where the
 // reply is fixed, then against bad clients. Plain node, no packages.
-// Environment: WEB_URL, VX_VELOXD_PID, VX_UBUSD_PID; the gateway runs with -t 2.
+// Environment: WEB_URL (the gateway, with -t 2), WEB_URL_OPEN (a second one
+// with -a -X), VX_VELOXD_PID, VX_UBUSD_PID.
 import net from 'node:net';
 
 const url = new URL(process.env.WEB_URL);
@@ -162,6 +163,36 @@ eq('an idle session lapses: -32002', await rpc(call(1, short, 'veloxd', 'test'))
 	ok('another HTTP method: 400 with the error page', put.status === 400 && (await put.text()) === '<h1>Bad Request</h1>Invalid Request');
 	ok('files outside the document roots are not served', (await raw('GET /../../../../etc/passwd HTTP/1.0\r\n\r\n')).got.startsWith('HTTP/1.0 404') ||
 		(await raw('GET /../../../../etc/passwd HTTP/1.0\r\n\r\n')).got.startsWith('HTTP/1.1 404'));
+}
+
+// --- a login whose globs deny a group, and a gateway without checks and with CORS
+{
+	const limited = (await login('limited')).result[1];
+	ok('a "!glob" in a login\'s list keeps that group out although "*" matches it',
+		!limited.acls['access-group']['luci-app-veloxd'] && limited.acls['access-group']['gw-test'] !== undefined, limited.acls);
+	eq('… so the page\'s methods are denied to it', await rpc(call(1, limited.ubus_rpc_session, 'veloxd', 'get_throughput')),
+		err(1, -32002, 'Access denied'));
+	eq('… except one that another group grants too', await rpc(call(1, limited.ubus_rpc_session, 'veloxd', 'get_display_interface')),
+		'{"jsonrpc":"2.0","id":1,"result":[0,{"interface1":0,"interface2":3}]}');
+
+	const open = new URL(process.env.WEB_URL_OPEN);
+	const r = await fetch(new URL('/ubus', open), { method: 'POST', headers: { Origin: 'http://example.test' },
+		body: JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'call', params: ['', 'veloxd', 'get_display_interface', {}] }) });
+	ok('without checks (-a) an empty sid calls as the anonymous session',
+		(await r.text()) === '{"jsonrpc":"2.0","id":1,"result":[0,{"interface1":0,"interface2":3}]}');
+	ok('with -X the origin is echoed, credentials allowed',
+		r.headers.get('access-control-allow-origin') === 'http://example.test' &&
+		r.headers.get('access-control-allow-credentials') === 'true' &&
+		r.headers.get('access-control-allow-methods') === 'GET, POST, OPTIONS', [...r.headers]);
+	const pre = await fetch(new URL('/ubus', open), { method: 'OPTIONS', headers: { Origin: 'http://example.test',
+		'Access-Control-Request-Method': 'POST', 'Access-Control-Request-Headers': 'content-type' } });
+	ok('pre-flight: 200 with the requested headers echoed', pre.status === 200 &&
+		pre.headers.get('access-control-allow-headers') === 'content-type', [...pre.headers]);
+	const odd = await fetch(new URL('/ubus', open), { method: 'OPTIONS', headers: { Origin: 'http://example.test',
+		'Access-Control-Request-Method': 'DELETE' } });
+	ok('pre-flight for another method: no CORS headers', !odd.headers.get('access-control-allow-origin'));
+	const plain = await fetch(new URL('/ubus', url), { method: 'OPTIONS', headers: { Origin: 'http://example.test' } });
+	ok('without -X: no CORS headers', !plain.headers.get('access-control-allow-origin'));
 }
 
 // --- bad clients ------------------------------------------------------------

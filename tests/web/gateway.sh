@@ -5,8 +5,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
 web_require
 vx_reexec_in_ns "$here/gateway.sh" "$@"
-web_up -t 2
-export WEB_URL=$VX_WEB_URL VX_VELOXD_PID VX_UBUSD_PID
+web_up -t 2 -L 'limited:*,!luci-app-veloxd:'
+gw=$VX_WEB_PID
+WEB_URL=$VX_WEB_URL
+vx_web_start /tmp/ubus-httpd-open.log 127.0.0.1:0 -a -X || vx_die "second gateway did not start"
+export WEB_URL WEB_URL_OPEN=$VX_WEB_URL VX_VELOXD_PID VX_UBUSD_PID
+VX_WEB_PID=$gw
 node "$here/gateway.mjs"
 rc=$?
 # Still up, and it ends cleanly on SIGTERM (under the sanitizers: no leak
