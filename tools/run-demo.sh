@@ -10,7 +10,9 @@
 #   - the switch stand-in preloaded into veloxd, feeding ports 1 and 2 from
 #     swp1 and swp2;
 #   - a frame generator sending at known rates (inside the sandbox only);
-#   - veloxd, and the veloxtop live view refreshed every second.
+#   - veloxd, and the veloxtop live view refreshed every second;
+#   - the status page for a browser on 127.0.0.1:8080 of this machine
+#     (tools/web-gateway.sh).
 # Runs as root, or as a normal user where unprivileged user namespaces are
 # allowed. Everything is torn down on exit or Ctrl-C.
 #
