@@ -30,7 +30,7 @@ struct acl_set {
 
 extern const char *const acl_level_names[__ACL_LEVEL_MAX];
 
-/* Loads every DIR/\*.json; a broken file is reported and skipped. */
+/* Loads the .json files of DIR; a broken file is reported and skipped. */
 int acl_load_dir(struct acl_set *acl, const char *dir);
 /* The grants rpcd itself gives every anonymous session. */
 void acl_add_builtin(struct acl_set *acl);
