@@ -3,11 +3,14 @@
 set -eu
 pkgs="build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libjson-c-dev
       iproute2 valgrind qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static
-      cpio kmod g++-mips-linux-gnu qemu-user googletest"
+      cpio kmod g++-mips-linux-gnu qemu-user googletest
+      libmicrohttpd-dev chromium nodejs curl"
 missing=""
 for p in $pkgs; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+# Some node builds carry npm themselves; Debian's splits it out.
+command -v npm >/dev/null || missing="$missing npm"
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" != 0 ]; then
 	SUDO=sudo

@@ -10,7 +10,9 @@
 #   - the switch stand-in preloaded into veloxd, feeding ports 1 and 2 from
 #     swp1 and swp2;
 #   - a frame generator sending at known rates (inside the sandbox only);
-#   - veloxd, and the veloxtop live view refreshed every second.
+#   - veloxd, and the veloxtop live view refreshed every second;
+#   - the status page for a browser on 127.0.0.1:8080 of this machine
+#     (tools/web-gateway.sh).
 # Runs as root, or as a normal user where unprivileged user namespaces are
 # allowed. Everything is torn down on exit or Ctrl-C.
 #
@@ -25,6 +27,7 @@ esac
 
 # shellcheck source=../tests/e2e/netns.sh
 . "$top/tests/e2e/netns.sh"
+. "$top/tools/web-gateway.sh"
 
 if [ -z "${VX_IN_NS:-}" ]; then
 	build=$top/build/main
@@ -32,7 +35,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	echo "building into $build ..."
 	cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOXD_FUZZ=OFF >/dev/null
 	cmake --build "$build" -j "$(nproc)" \
-		--target veloxd veloxtop switchsim vx_trafgen ubusd ubus_cli uci_cli \
+		--target veloxd veloxtop switchsim vx_trafgen ubusd ubus_cli uci_cli ubus-httpd \
 		>"$build/demo-build.log" 2>&1 || { tail -n 40 "$build/demo-build.log"; exit 1; }
 	# Where the targets land in the build tree; the tests also build other
 	# copies (for MIPS, for an SDK layout) that must not be picked up.
@@ -43,12 +46,14 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	VX_BIN_VELOXTOP=$build/tools/veloxtop/veloxtop
 	VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
 	VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
+	VX_BIN_UBUS_HTTPD=$build/host/ubus-http/ubus-httpd
 	VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
-	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_VELOXTOP VX_BIN_TRAFGEN VX_LIB_SWITCHSIM; do
+	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_VELOXTOP VX_BIN_TRAFGEN VX_LIB_SWITCHSIM VX_BIN_UBUS_HTTPD; do
 		[ -f "${!v}" ] || { echo "build did not produce ${!v}" >&2; exit 1; }
 		export "${v?}"
 	done
 	export VX_CONFIG_DIR
+	vx_web_keep_host_netns
 	vx_reexec_in_ns "$0" "$seconds"
 fi
 
@@ -67,6 +72,7 @@ Generated traffic (speeds in 1024 bit/s, as veloxd reports them):
   wired total = lan0 + lan1 (speeds only: veloxd keeps no totals for it);
   br-lan rx counts frames without their 14-byte Ethernet header.
 EOT
+	[ -z "${VX_WEB_URL:-}" ] || echo "Status page in a browser: $VX_WEB_URL"
 }
 
 # The kernel hands PID 1 only the signals it has a handler for, so Ctrl-C
@@ -84,6 +90,7 @@ trap finish INT TERM HUP
 vx_sandbox_up
 vx_start_ubusd
 vx_start_veloxd /tmp/veloxd.log
+vx_web_demo
 vx_traffic host1 br-lan $R_IN >/dev/null
 vx_traffic br-lan host2 $R_OUT >/dev/null
 vx_traffic sta0 br-lan $R_WLAN >/dev/null

@@ -13,6 +13,11 @@ build=${VELOXD_BUILD_ROOT:-$top/build}
 jobs=${JOBS:-$(nproc)}
 
 "$top/tools/install-deps.sh" || { echo "installing dependencies failed"; exit 1; }
+# The browser tests' packages (puppeteer-core, no browser); they skip without them.
+web=$top/tests/web
+if [ ! -d "$web/node_modules/puppeteer-core" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+	(cd "$web" && npm ci --no-audit --no-fund >/dev/null) || echo "npm ci in tests/web failed: the browser tests will skip"
+fi
 
 status=0
 pass() {

@@ -1,0 +1,283 @@
+/*
+ * http.c - the HTTP side: the ubus endpoint and the document roots
+ *
+ * One libmicrohttpd thread polls every connection, so a slow or stuck client
+ * holds only its own connection; requests are handled one at a time on it.
+ */
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <microhttpd.h>
+
+#include "http.h"
+#include "rpc.h"
+
+/* Per connection: the request body as it arrives. */
+struct upload {
+	char *buf;
+	size_t len;
+	bool oversized;
+};
+
+static struct MHD_Daemon *daemon_handle;
+static struct http_config config;
+
+static const struct {
+	const char *ext;
+	const char *type;
+} mime_types[] = {
+	{ ".html", "text/html; charset=utf-8" },
+	{ ".js", "application/javascript; charset=utf-8" },
+	{ ".css", "text/css; charset=utf-8" },
+	{ ".json", "application/json" },
+	{ ".svg", "image/svg+xml" },
+	{ ".png", "image/png" },
+	{ ".ico", "image/x-icon" },
+};
+
+static const char *mime_type(const char *path)
+{
+	const char *dot = strrchr(path, '.');
+	size_t i;
+
+	for (i = 0; dot && i < sizeof(mime_types) / sizeof(mime_types[0]); i++)
+		if (!strcmp(dot, mime_types[i].ext))
+			return mime_types[i].type;
+	return "application/octet-stream";
+}
+
+static enum MHD_Result reply(struct MHD_Connection *c, unsigned int status,
+			     const char *type, const char *body, bool close)
+{
+	struct MHD_Response *r;
+	enum MHD_Result ret;
+
+	r = MHD_create_response_from_buffer(strlen(body), (void *)body, MHD_RESPMEM_MUST_COPY);
+	if (!r)
+		return MHD_NO;
+	if (type)
+		MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+	if (close)
+		MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+	ret = MHD_queue_response(c, status, r);
+	MHD_destroy_response(r);
+	return ret;
+}
+
+/* Cross-origin headers, when enabled and the request carries an Origin. */
+static void add_cors(struct MHD_Connection *c, struct MHD_Response *r)
+{
+	const char *origin, *method, *headers;
+
+	if (!config.cors)
+		return;
+	origin = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Origin");
+	method = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Access-Control-Request-Method");
+	headers = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Access-Control-Request-Headers");
+	if (!origin)
+		return;
+	if (method && strcmp(method, "GET") && strcmp(method, "POST") && strcmp(method, "OPTIONS"))
+		return;
+	MHD_add_response_header(r, "Access-Control-Allow-Origin", origin);
+	if (headers)
+		MHD_add_response_header(r, "Access-Control-Allow-Headers", headers);
+	MHD_add_response_header(r, "Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+	MHD_add_response_header(r, "Access-Control-Allow-Credentials", "true");
+}
+
+static enum MHD_Result reply_json(struct MHD_Connection *c, char *body, bool close)
+{
+	struct MHD_Response *r;
+	enum MHD_Result ret;
+
+	if (!body)
+		return MHD_NO;
+	r = MHD_create_response_from_buffer(strlen(body), body, MHD_RESPMEM_MUST_FREE);
+	if (!r) {
+		free(body);
+		return MHD_NO;
+	}
+	MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json");
+	if (close)
+		MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+	add_cors(c, r);
+	ret = MHD_queue_response(c, MHD_HTTP_OK, r);
+	MHD_destroy_response(r);
+	return ret;
+}
+
+static enum MHD_Result reply_options(struct MHD_Connection *c)
+{
+	struct MHD_Response *r = MHD_create_response_from_buffer(0, NULL, MHD_RESPMEM_PERSISTENT);
+	enum MHD_Result ret;
+
+	if (!r)
+		return MHD_NO;
+	MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, "application/json");
+	add_cors(c, r);
+	ret = MHD_queue_response(c, MHD_HTTP_OK, r);
+	MHD_destroy_response(r);
+	return ret;
+}
+
+static bool path_safe(const char *url)
+{
+	const char *p;
+
+	if (url[0] != '/')
+		return false;
+	for (p = url; (p = strstr(p, "/..")); p += 3)
+		if (p[3] == '/' || p[3] == '\0')
+			return false;
+	return true;
+}
+
+static enum MHD_Result reply_file(struct MHD_Connection *c, const char *url)
+{
+	struct MHD_Response *r;
+	enum MHD_Result ret;
+	char path[4096];
+	struct stat st;
+	int i, fd = -1;
+
+	if (!strcmp(url, "/"))
+		url = "/index.html";
+	if (!path_safe(url))
+		return reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
+	for (i = 0; i < config.n_roots && fd < 0; i++) {
+		if ((size_t)snprintf(path, sizeof(path), "%s%s", config.roots[i], url) >= sizeof(path))
+			continue;
+		fd = open(path, O_RDONLY | O_CLOEXEC);
+		if (fd >= 0 && (fstat(fd, &st) || !S_ISREG(st.st_mode))) {
+			close(fd);
+			fd = -1;
+		}
+	}
+	if (fd < 0)
+		return reply(c, MHD_HTTP_NOT_FOUND, "text/plain", "Not Found", false);
+	r = MHD_create_response_from_fd((uint64_t)st.st_size, fd);
+	if (!r) {
+		close(fd);
+		return MHD_NO;
+	}
+	MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, mime_type(path));
+	/* pages under development change under the browser */
+	MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+	ret = MHD_queue_response(c, MHD_HTTP_OK, r);
+	MHD_destroy_response(r);
+	return ret;
+}
+
+/* 0: the endpoint itself, 1: below it, -1: elsewhere */
+static int endpoint_match(const char *url)
+{
+	size_t n = strlen(config.prefix);
+
+	if (strncmp(url, config.prefix, n))
+		return -1;
+	if (url[n] == '\0' || !strcmp(url + n, "/"))
+		return 0;
+	return url[n] == '/' ? 1 : -1;
+}
+
+static enum MHD_Result take_body(struct upload *up, const char *data, size_t *size)
+{
+	char *b;
+
+	if (!up->oversized && up->len + *size > RPC_BODY_MAX) {
+		up->oversized = true;
+		free(up->buf);
+		up->buf = NULL;
+	}
+	if (!up->oversized) {
+		b = realloc(up->buf, up->len + *size + 1);
+		if (!b)
+			return MHD_NO;
+		memcpy(b + up->len, data, *size);
+		up->buf = b;
+		up->len += *size;
+	}
+	*size = 0;
+	return MHD_YES;
+}
+
+static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *url,
+			      const char *method, const char *version, const char *data,
+			      size_t *size, void **con_cls)
+{
+	struct upload *up = *con_cls;
+	int where = endpoint_match(url);
+
+	if (!strcmp(method, MHD_HTTP_METHOD_OPTIONS))
+		return reply_options(c);
+	if (!strcmp(method, MHD_HTTP_METHOD_GET) || !strcmp(method, MHD_HTTP_METHOD_HEAD))
+		return where < 0 ? reply_file(c, url) : reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
+	if (strcmp(method, MHD_HTTP_METHOD_POST))
+		return reply(c, MHD_HTTP_BAD_REQUEST, "text/html",
+			     "<h1>Bad Request</h1>Invalid Request", false);
+	if (where != 0)
+		return reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
+	if (!up) {
+		up = calloc(1, sizeof(*up));
+		*con_cls = up;
+		return up ? MHD_YES : MHD_NO;
+	}
+	if (*size)
+		return take_body(up, data, size);
+	if (up->oversized)
+		return reply_json(c, rpc_reply_parse_error(), true);
+	return reply_json(c, rpc_handle(up->buf ? up->buf : "", up->len), false);
+}
+
+static void request_done(void *cls, struct MHD_Connection *c, void **con_cls,
+			 enum MHD_RequestTerminationCode code)
+{
+	struct upload *up = *con_cls;
+
+	if (!up)
+		return;
+	free(up->buf);
+	free(up);
+	*con_cls = NULL;
+}
+
+int http_start(const struct http_config *cfg)
+{
+	struct sockaddr_in sa = { .sin_family = AF_INET };
+	const union MHD_DaemonInfo *info;
+
+	config = *cfg;
+	sa.sin_port = htons(cfg->port);
+	if (inet_pton(AF_INET, cfg->address, &sa.sin_addr) != 1) {
+		fprintf(stderr, "ubus-httpd: bad listen address %s\n", cfg->address);
+		return -1;
+	}
+	daemon_handle = MHD_start_daemon(
+		MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG,
+		0, NULL, NULL, handle, NULL,
+		MHD_OPTION_SOCK_ADDR, (struct sockaddr *)&sa,
+		MHD_OPTION_NOTIFY_COMPLETED, request_done, NULL,
+		/* idle and slow connections are dropped after the keep-alive time */
+		MHD_OPTION_CONNECTION_TIMEOUT, (unsigned int)cfg->keepalive,
+		MHD_OPTION_CONNECTION_LIMIT, 1000u,
+		/* request line and headers must fit here; larger ones get 431 */
+		MHD_OPTION_CONNECTION_MEMORY_LIMIT, (size_t)(32 * 1024),
+		MHD_OPTION_LISTEN_BACKLOG_SIZE, 256u,
+		MHD_OPTION_END);
+	if (!daemon_handle)
+		return -1;
+	info = MHD_get_daemon_info(daemon_handle, MHD_DAEMON_INFO_BIND_PORT);
+	return info ? info->port : cfg->port;
+}
+
+void http_stop(void)
+{
+	if (daemon_handle)
+		MHD_stop_daemon(daemon_handle);
+	daemon_handle = NULL;
+}
