@@ -15,7 +15,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	export VX_BIN_UBUSD=$build/host/ubus/ubusd VX_BIN_UBUS=$build/host/ubus/ubus VX_BIN_UCI=$build/host/uci/uci
 	export VX_BIN_VELOXD=$build/daemon/veloxd VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
 	export VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so VX_BIN_UBUS_HTTPD=$build/host/ubus-http/ubus-httpd
-	export VX_BIN_BENCH=$build/bench/gateway/gateway_bench VX_CONFIG_DIR=$top/packaging/files/etc/config
+	export VX_BIN_BENCH=$build/bench/gateway/gateway_bench VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_VELOXD VX_BIN_TRAFGEN VX_LIB_SWITCHSIM VX_BIN_UBUS_HTTPD VX_BIN_BENCH; do
 		[ -x "${!v}" ] || [ -f "${!v}" ] || { echo "not built in $build: ${!v}" >&2; exit 1; }
 	done
