@@ -4,7 +4,8 @@
 #   asan  - clang, AddressSanitizer + UndefinedBehaviorSanitizer, bounded fuzz runs
 #   tsan  - ThreadSanitizer over the concurrency tests
 #   main  - the plain build, the whole suite including the kernel VM tests and the
-#           statistics core built for big-endian MIPS and run under qemu-mips
+#           project built for big-endian MIPS: the daemon's tests and the
+#           end-to-end checks against veloxd and ubusd under qemu-mips
 # The output ends with each pass's ctest summary, ctest's own line of the main
 # pass last; the exit status is non-zero when any pass failed.
 set -u

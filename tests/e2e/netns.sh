@@ -15,7 +15,9 @@
 #
 # Programs are taken from the environment: VX_BIN_UBUSD, VX_BIN_UBUS,
 # VX_BIN_UCI, VX_BIN_VELOXD, VX_BIN_VELOXTOP, VX_BIN_TRAFGEN, VX_LIB_SWITCHSIM,
-# VX_CONFIG_DIR.
+# VX_CONFIG_DIR. VX_PRELOAD_VAR names the variable that preloads the switch
+# stand-in into veloxd (LD_PRELOAD; an emulated veloxd takes it through its
+# emulator, e.g. QEMU_SET_ENV=LD_PRELOAD).
 
 VX_SOCK=/var/run/ubus.sock
 VX_SKIP=77
@@ -132,7 +134,7 @@ vx_start_ubusd() {
 # Switch stand-in: ports 1 and 2 of the switch behind eth1 count what swp1 and
 # swp2 carry, as the real switch ports would.
 vx_switch_env() {
-	echo "LD_PRELOAD=$VX_LIB_SWITCHSIM SWITCHSIM_PORT1=iface:swp1 SWITCHSIM_PORT2=iface:swp2"
+	echo "${VX_PRELOAD_VAR:-LD_PRELOAD}=$VX_LIB_SWITCHSIM SWITCHSIM_PORT1=iface:swp1 SWITCHSIM_PORT2=iface:swp2"
 }
 
 # vx_start_veloxd LOGFILE: veloxd with the switch stand-in; sets VX_VELOXD_PID.
