@@ -51,6 +51,13 @@ ssize_t ubus_rx_read(struct ubus_rx *rx, int fd);
  */
 int ubus_rx_peek(struct ubus_rx *rx, uint8_t **msg, size_t *total);
 void ubus_rx_consume(struct ubus_rx *rx, size_t total);
+static inline bool ubus_rx_empty(const struct ubus_rx *rx)
+{
+	return rx->start == rx->end;
+}
+
+/* Frees the buffer if it holds no bytes and more than keep. */
+void ubus_rx_shrink(struct ubus_rx *rx, size_t keep);
 void ubus_rx_free(struct ubus_rx *rx);
 
 #endif

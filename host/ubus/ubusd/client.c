@@ -2,6 +2,7 @@
  * client.c - broker connections: credentials, HELLO, input and output queues
  */
 #include <grp.h>
+#include <malloc.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +17,22 @@ static LIST_HEAD(dead_clients);
 
 /* output beyond this is written at once instead of waiting for the pass to end */
 #define TX_BATCH	65536
+
+/*
+ * An idle connection holds no buffers. One up to these sizes is given back
+ * as soon as it is empty; a larger one, grown for a large message, stays
+ * while the connection keeps busy and goes at the first sweep that finds it
+ * quiet for a whole period.
+ */
+#define RX_SMALL	4096
+#define TX_SMALL	4096
+#define TX_MIN		1024
+#define SWEEP_MS	300
+
+static void sweep_cb(struct uloop_timeout *t);
+static struct uloop_timeout sweep_timer = { .cb = sweep_cb };
+/* large buffers were freed: the allocator has pages to hand back */
+static bool trim_pending;
 
 /* one connection after another usually comes from the same user */
 static char *user_name(uid_t uid)
@@ -62,6 +79,53 @@ static void client_watch(struct ubusd_client *cl)
 		uloop_fd_add(&cl->sock, flags);
 }
 
+/* Frees the empty buffers allowed to go; true while a grown one stays. */
+static bool client_shrink(struct ubusd_client *cl, bool idle)
+{
+	if (ubus_rx_empty(&cl->rx) && cl->rx.cap && (idle || cl->rx.cap <= RX_SMALL)) {
+		if (cl->rx.cap > RX_SMALL)
+			trim_pending = true;
+		ubus_rx_free(&cl->rx);
+	}
+	if (cl->txoff == cl->txlen && cl->txcap && (idle || cl->txcap <= TX_SMALL)) {
+		if (cl->txcap > TX_SMALL)
+			trim_pending = true;
+		free(cl->tx);
+		cl->tx = NULL;
+		cl->txoff = cl->txlen = cl->txcap = 0;
+	}
+	return cl->rx.cap > RX_SMALL || cl->txcap > TX_SMALL;
+}
+
+/* After traffic: small buffers go now, grown ones at a sweep. */
+static void client_settle(struct ubusd_client *cl)
+{
+	cl->busy = true;
+	if (client_shrink(cl, false) && !sweep_timer.pending)
+		uloop_timeout_set(&sweep_timer, SWEEP_MS);
+}
+
+static void sweep_cb(struct uloop_timeout *t)
+{
+	struct ubusd_client *cl;
+	bool again = false;
+
+	avl_for_each_element(&ubusd_clients, cl, avl) {
+		bool idle = !cl->busy;
+
+		cl->busy = false;
+		if (client_shrink(cl, idle))
+			again = true;
+	}
+	/* freed chunks inside the heap stay private dirty until trimmed */
+	if (trim_pending) {
+		malloc_trim(0);
+		trim_pending = false;
+	}
+	if (again)
+		uloop_timeout_set(t, SWEEP_MS);
+}
+
 static void client_flush(struct ubusd_client *cl)
 {
 	bool was_blocked = cl->tx_blocked;
@@ -88,12 +152,7 @@ static void client_flush(struct ubusd_client *cl)
 	}
 	cl->txoff = cl->txlen = 0;
 	cl->tx_blocked = false;
-	/* give back what a burst needed */
-	if (cl->txcap > 4 * TX_BATCH) {
-		free(cl->tx);
-		cl->tx = NULL;
-		cl->txcap = 0;
-	}
+	client_settle(cl);
 	if (was_blocked)
 		client_watch(cl);
 }
@@ -122,7 +181,7 @@ static bool tx_reserve(struct ubusd_client *cl, size_t len)
 	}
 	if (cl->txcap - cl->txlen >= len)
 		return true;
-	cap = cl->txcap ? cl->txcap : 4096;
+	cap = cl->txcap ? cl->txcap : TX_MIN;
 	while (cap - cl->txlen < len)
 		cap *= 2;
 	tx = realloc(cl->tx, cap);
@@ -226,6 +285,8 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 		len -= room;
 		client_process(cl);
 	}
+	if (!cl->dead)
+		client_settle(cl);
 	ubusd_flush();
 	return !cl->dead;
 }
@@ -241,13 +302,13 @@ static void client_read(struct ubusd_client *cl)
 			if (!client_process(cl))
 				return;
 			/* after a hang-up the loop no longer reports the rest */
-			if (u->registered && !u->eof)
-				return;
-			continue;
-		}
-		if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && u->registered)
+			if (!u->registered || u->eof)
+				continue;
+		} else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || !u->registered) {
+			ubusd_client_kill(cl);
 			return;
-		ubusd_client_kill(cl);
+		}
+		client_settle(cl);
 		return;
 	}
 }
@@ -317,6 +378,11 @@ void ubusd_client_free(struct ubusd_client *cl)
 	while (!list_empty(&cl->objects))
 		ubusd_object_free(list_last_entry(&cl->objects, struct ubusd_object, list));
 	list_del(&cl->flush_list);
+	if (cl->txcap > TX_SMALL || cl->rx.cap > RX_SMALL) {
+		trim_pending = true;
+		if (!sweep_timer.pending)
+			uloop_timeout_set(&sweep_timer, SWEEP_MS);
+	}
 	free(cl->tx);
 	if (cl->dead)
 		list_del(&cl->dead_list);
@@ -345,4 +411,5 @@ void ubusd_free_all(void)
 	ubusd_reap();
 	avl_for_each_element_safe(&ubusd_clients, cl, avl, tmp)
 		ubusd_client_free(cl);
+	uloop_timeout_cancel(&sweep_timer);
 }
