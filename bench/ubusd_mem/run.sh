@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The broker's memory (ubusd_mem) and bus round trips (ubus_bench) for the
+# The broker's memory (ubusd_mem), bus round trips (ubus_bench) and the
+# broker's own instructions per call (callgrind, load-independent) for the
 # ubusd of the work tree and the one of an older revision, both compiled here
 # with the same flags against the build's libubox.
 #
@@ -33,8 +34,23 @@ else
 	echo "revision $rev not in this clone: no comparison" >&2
 fi
 
+# Instructions of the broker for N calls; two runs, so that start-up and
+# warm-up cancel out in the difference.
+broker_ir() { # NAME N
+	printf '#!/bin/sh\nexec valgrind --tool=callgrind --callgrind-out-file=%s %s "$@" 2>/dev/null\n' \
+		"$tmp/cg.$2" "$tmp/$1" >"$tmp/vg-$1"
+	chmod +x "$tmp/vg-$1"
+	"$rt" -d "$tmp/vg-$1" -n "$2" -c 1 >/dev/null
+	callgrind_annotate "$tmp/cg.$2" 2>/dev/null | awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1 }'
+}
+
 for n in $names; do
 	echo "== $n ($([ "$n" = before ] && echo "$rev" || echo "work tree"))"
 	"$mem" -d "$tmp/$n"
 	"$rt" -d "$tmp/$n" -n "$calls" -c 1
+	if command -v valgrind >/dev/null; then
+		a=$(broker_ir "$n" 1000)
+		b=$(broker_ir "$n" 3000)
+		echo "broker instructions per call (callgrind): $(( (b - a) / 2000 ))"
+	fi
 done

@@ -236,6 +236,23 @@ void ubus_rx_consume(struct ubus_rx *rx, size_t total)
 	rx->start = rx->end = 0;
 }
 
+void ubus_rx_attach(struct ubus_rx *rx, uint8_t *buf, size_t cap)
+{
+	rx->buf = buf;
+	rx->cap = cap;
+	rx->start = rx->end = 0;
+}
+
+uint8_t *ubus_rx_detach(struct ubus_rx *rx)
+{
+	uint8_t *buf = rx->buf;
+
+	if (!ubus_rx_empty(rx))
+		return NULL;
+	memset(rx, 0, sizeof(*rx));
+	return buf;
+}
+
 void ubus_rx_shrink(struct ubus_rx *rx, size_t keep)
 {
 	if (ubus_rx_empty(rx) && rx->cap > keep)

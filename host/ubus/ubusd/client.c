@@ -19,20 +19,39 @@ static LIST_HEAD(dead_clients);
 #define TX_BATCH	65536
 
 /*
- * An idle connection holds no buffers. One up to these sizes is given back
- * as soon as it is empty; a larger one, grown for a large message, stays
- * while the connection keeps busy and goes at the first sweep that finds it
- * quiet for a whole period.
+ * An idle connection holds no buffers. One of the small size goes back to
+ * the spares as soon as it is empty; a larger one, grown for a large
+ * message, stays while the connection keeps busy and is freed at the first
+ * sweep that finds it quiet for a whole period.
  */
-#define RX_SMALL	4096
-#define TX_SMALL	4096
-#define TX_MIN		1024
+#define BUF_SMALL	4096
 #define SWEEP_MS	300
+
+/* empty small buffers for whichever connection needs one next */
+#define SPARES		4
+static void *spares[SPARES];
+static int nspares;
 
 static void sweep_cb(struct uloop_timeout *t);
 static struct uloop_timeout sweep_timer = { .cb = sweep_cb };
 /* large buffers were freed: the allocator has pages to hand back */
 static bool trim_pending;
+
+static void *buf_get(void)
+{
+	return nspares ? spares[--nspares] : malloc(BUF_SMALL);
+}
+
+static void buf_release(void *buf, size_t cap)
+{
+	if (cap == BUF_SMALL && nspares < SPARES) {
+		spares[nspares++] = buf;
+		return;
+	}
+	if (cap > BUF_SMALL)
+		trim_pending = true;
+	free(buf);
+}
 
 /* one connection after another usually comes from the same user */
 static char *user_name(uid_t uid)
@@ -79,22 +98,32 @@ static void client_watch(struct ubusd_client *cl)
 		uloop_fd_add(&cl->sock, flags);
 }
 
-/* Frees the empty buffers allowed to go; true while a grown one stays. */
+/* Releases the empty buffers allowed to go; true while a grown one stays. */
 static bool client_shrink(struct ubusd_client *cl, bool idle)
 {
-	if (ubus_rx_empty(&cl->rx) && cl->rx.cap && (idle || cl->rx.cap <= RX_SMALL)) {
-		if (cl->rx.cap > RX_SMALL)
-			trim_pending = true;
-		ubus_rx_free(&cl->rx);
-	}
-	if (cl->txoff == cl->txlen && cl->txcap && (idle || cl->txcap <= TX_SMALL)) {
-		if (cl->txcap > TX_SMALL)
-			trim_pending = true;
-		free(cl->tx);
+	size_t cap = cl->rx.cap;
+
+	if (cap && (cap == BUF_SMALL || idle) && ubus_rx_empty(&cl->rx))
+		buf_release(ubus_rx_detach(&cl->rx), cap);
+	if (cl->txcap && (cl->txcap == BUF_SMALL || idle) && cl->txoff == cl->txlen) {
+		buf_release(cl->tx, cl->txcap);
 		cl->tx = NULL;
 		cl->txoff = cl->txlen = cl->txcap = 0;
 	}
-	return cl->rx.cap > RX_SMALL || cl->txcap > TX_SMALL;
+	return cl->rx.cap > BUF_SMALL || cl->txcap > BUF_SMALL;
+}
+
+/* Storage to read into, from the spares when the connection has none. */
+static void client_rx_ready(struct ubusd_client *cl)
+{
+	void *buf;
+
+	if (cl->rx.cap)
+		return;
+	/* without it the buffer allocates for itself, and fails as it may */
+	buf = buf_get();
+	if (buf)
+		ubus_rx_attach(&cl->rx, buf, BUF_SMALL);
 }
 
 /* After traffic: small buffers go now, grown ones at a sweep. */
@@ -181,7 +210,12 @@ static bool tx_reserve(struct ubusd_client *cl, size_t len)
 	}
 	if (cl->txcap - cl->txlen >= len)
 		return true;
-	cap = cl->txcap ? cl->txcap : TX_MIN;
+	if (!cl->txcap && len <= BUF_SMALL) {
+		cl->tx = buf_get();
+		cl->txcap = cl->tx ? BUF_SMALL : 0;
+		return cl->tx != NULL;
+	}
+	cap = cl->txcap ? cl->txcap : BUF_SMALL;
 	while (cap - cl->txlen < len)
 		cap *= 2;
 	tx = realloc(cl->tx, cap);
@@ -271,8 +305,10 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 
 	while (len && !cl->dead) {
 		size_t room;
-		uint8_t *dst = ubus_rx_space(&cl->rx, &room);
+		uint8_t *dst;
 
+		client_rx_ready(cl);
+		dst = ubus_rx_space(&cl->rx, &room);
 		if (!dst) {
 			ubusd_client_kill(cl);
 			break;
@@ -296,8 +332,10 @@ static void client_read(struct ubusd_client *cl)
 	struct uloop_fd *u = &cl->sock;
 
 	for (;;) {
-		ssize_t n = ubus_rx_read(&cl->rx, u->fd);
+		ssize_t n;
 
+		client_rx_ready(cl);
+		n = ubus_rx_read(&cl->rx, u->fd);
 		if (n > 0) {
 			if (!client_process(cl))
 				return;
@@ -378,18 +416,17 @@ void ubusd_client_free(struct ubusd_client *cl)
 	while (!list_empty(&cl->objects))
 		ubusd_object_free(list_last_entry(&cl->objects, struct ubusd_object, list));
 	list_del(&cl->flush_list);
-	if (cl->txcap > TX_SMALL || cl->rx.cap > RX_SMALL) {
-		trim_pending = true;
-		if (!sweep_timer.pending)
-			uloop_timeout_set(&sweep_timer, SWEEP_MS);
-	}
-	free(cl->tx);
+	if (cl->txcap)
+		buf_release(cl->tx, cl->txcap);
+	if (cl->rx.cap)
+		buf_release(cl->rx.buf, cl->rx.cap);
+	if (trim_pending && !sweep_timer.pending)
+		uloop_timeout_set(&sweep_timer, SWEEP_MS);
 	if (cl->dead)
 		list_del(&cl->dead_list);
 	avl_delete(&ubusd_clients, &cl->avl);
 	uloop_fd_delete(&cl->sock);
 	close(cl->sock.fd);
-	ubus_rx_free(&cl->rx);
 	free(cl->user);
 	free(cl->group);
 	free(cl);
@@ -412,4 +449,6 @@ void ubusd_free_all(void)
 	avl_for_each_element_safe(&ubusd_clients, cl, avl, tmp)
 		ubusd_client_free(cl);
 	uloop_timeout_cancel(&sweep_timer);
+	while (nspares)
+		free(spares[--nspares]);
 }
