@@ -185,6 +185,23 @@ TEST_F(Json, EscapeTable)
 	EXPECT_NE(expect.find("\\u001f"), std::string::npos);
 }
 
+TEST_F(Json, LongRunsAndNumbersAcrossBufferGrowth)
+{
+	// runs of plain bytes far longer than the first allocation, escapes
+	// and numbers landing on every offset of the growing buffer
+	std::string in, expect = "{";
+	for (int i = 0; i < 40; i++) {
+		std::string run(37 * i, (char) ('a' + i % 26));
+		std::string key = "k" + std::to_string(i);
+		blobmsg_add_string(&b, key.c_str(), (run + "\"\x01").c_str());
+		blobmsg_add_u64(&b, NULL, (uint64_t) -1 - i);
+		blobmsg_add_double(&b, NULL, 1e22 + i);
+		expect += (i ? ",\"" : "\"") + key + "\":\"" + run + "\\\"\\u0001\",-" +
+			  std::to_string(i + 1) + ",10000000000000000000000.000000";
+	}
+	EXPECT_EQ(compact(), expect + "}");
+}
+
 TEST_F(Json, StringStopsAtFirstNul)
 {
 	blobmsg_add_field(&b, BLOBMSG_TYPE_STRING, "s", "ab\0cd", 6);

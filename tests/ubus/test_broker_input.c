@@ -362,7 +362,7 @@ static void test_garbage_clients(void)
 	struct blob_buf b = { 0 };
 	pid_t srv, spewers[3];
 	uint32_t id = 0;
-	int out, calls = 0;
+	int out, calls = 0, answered = 0;
 	double end;
 
 	srv = spawn_ready(server, &out);
@@ -378,19 +378,27 @@ static void test_garbage_clients(void)
 	}
 	blob_buf_init(&b, 0);
 	blobmsg_add_u32(&b, "interface1", 42);
+	/*
+	 * A flood the server cannot keep up with fills the broker's queue to it,
+	 * whose overflow is dropped as on the router: a call may then go
+	 * unanswered, but none gets anything but its own answer.
+	 */
 	end = now_secs() + 2;
-	while (now_secs() < end) {
+	while (calls < 5 || now_secs() < end) {
 		int ret = ubus_invoke(ctx, id, "m", b.head, m_cb, NULL, 3000);
 
-		CHECK_INT(ret, 0);
+		if (ret != UBUS_STATUS_TIMEOUT)
+			CHECK_INT(ret, 0);
+		answered += !ret;
 		calls++;
-		if (ret)
-			break;
 	}
 	for (size_t i = 0; i < ARRAY_SIZE(spewers); i++)
 		kill_wait(spewers[i]);
-	CHECK(calls > 10);
-	CHECK_INT(calls_ok, calls);
+	CHECK(answered > 0);
+	CHECK_INT(calls_ok, answered);
+	/* once it is over, every call is answered again */
+	CHECK_INT(ubus_invoke(ctx, id, "m", b.head, m_cb, NULL, 10000), 0);
+	CHECK_INT(calls_ok, answered + 1);
 
 	/* still serving, and whatever the rubbish registered went with it */
 	{

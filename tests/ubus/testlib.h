@@ -11,6 +11,10 @@
 #include <stdio.h>
 #include <sys/types.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 extern int test_failures;
 
 #define CHECK(cond) do { \
@@ -72,5 +76,9 @@ double now_secs(void);
 size_t unhex(const char *hex, uint8_t *out, size_t max);
 /* Send the bytes a printf-formatted hex text spells, in one write. */
 void send_hex(int fd, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

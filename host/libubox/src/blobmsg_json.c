@@ -3,8 +3,7 @@
  */
 #include "libubox/blobmsg_json.h"
 
-#include <inttypes.h>
-#include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,8 +149,11 @@ struct strbuf {
 	void *priv;
 };
 
+/* the longest "%lf": 309 integer digits of DBL_MAX, sign, point, six decimals */
+#define JSON_DOUBLE_MAX	320
+
 static bool
-strbuf_reserve(struct strbuf *s, size_t extra)
+strbuf_grow(struct strbuf *s, size_t extra)
 {
 	size_t need, size;
 	char *n;
@@ -160,9 +162,6 @@ strbuf_reserve(struct strbuf *s, size_t extra)
 		return false;
 
 	need = s->len + extra + 1;
-	if (need <= s->size)
-		return true;
-
 	size = s->size ? s->size : 256;
 	while (size < need)
 		size *= 2;
@@ -177,55 +176,84 @@ strbuf_reserve(struct strbuf *s, size_t extra)
 	return true;
 }
 
-static void
+/*
+ * Where the next extra bytes go, with room for the final NUL behind them;
+ * NULL once an allocation failed. Writers add what they wrote to s->len.
+ */
+static inline char *
+strbuf_room(struct strbuf *s, size_t extra)
+{
+	if (s->size - s->len <= extra && !strbuf_grow(s, extra))
+		return NULL;
+	return s->buf + s->len;
+}
+
+static inline void
 strbuf_add(struct strbuf *s, const char *str, size_t len)
 {
-	if (!strbuf_reserve(s, len))
+	char *o = strbuf_room(s, len);
+
+	if (!o)
 		return;
-	memcpy(s->buf + s->len, str, len);
+	memcpy(o, str, len);
 	s->len += len;
-	s->buf[s->len] = 0;
 }
 
-static void
-strbuf_puts(struct strbuf *s, const char *str)
-{
-	strbuf_add(s, str, strlen(str));
-}
+#define strbuf_add_lit(s, lit)	strbuf_add(s, lit, sizeof(lit) - 1)
 
-static void
+static inline void
 strbuf_putc(struct strbuf *s, char c)
 {
-	strbuf_add(s, &c, 1);
+	char *o = strbuf_room(s, 1);
+
+	if (!o)
+		return;
+	*o = c;
+	s->len++;
 }
 
 static void
-strbuf_printf(struct strbuf *s, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+strbuf_put_int(struct strbuf *s, int64_t v)
+{
+	char tmp[24], *end = tmp + sizeof(tmp), *p = end;
+	uint64_t u = v < 0 ? -(uint64_t) v : (uint64_t) v;
+	uint32_t w;
+
+	/* 64-bit division is a library call on 32-bit targets */
+	while (u > UINT32_MAX) {
+		*--p = '0' + u % 10;
+		u /= 10;
+	}
+	w = (uint32_t) u;
+	do {
+		*--p = '0' + w % 10;
+		w /= 10;
+	} while (w);
+	if (v < 0)
+		*--p = '-';
+	strbuf_add(s, p, end - p);
+}
 
 static void
-strbuf_printf(struct strbuf *s, const char *fmt, ...)
+strbuf_put_double(struct strbuf *s, double d)
 {
-	va_list ap;
-	int len;
+	char *o = strbuf_room(s, JSON_DOUBLE_MAX);
+	int n;
 
-	va_start(ap, fmt);
-	len = vsnprintf(NULL, 0, fmt, ap);
-	va_end(ap);
-	if (len < 0 || !strbuf_reserve(s, len)) {
+	if (!o)
+		return;
+	n = snprintf(o, JSON_DOUBLE_MAX + 1, "%lf", d);
+	if (n < 0 || n > JSON_DOUBLE_MAX) {
 		s->error = true;
 		return;
 	}
-
-	va_start(ap, fmt);
-	vsnprintf(s->buf + s->len, len + 1, fmt, ap);
-	va_end(ap);
-	s->len += len;
+	s->len += n;
 }
 
 static void
 strbuf_newline(struct strbuf *s)
 {
-	static const char tabs[JSON_MAX_TABS] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+	static const char tabs[1 + JSON_MAX_TABS] = "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 	int n = s->level;
 
 	if (!s->pretty)
@@ -236,48 +264,56 @@ strbuf_newline(struct strbuf *s)
 	if (n < 0)
 		n = 0;
 
-	strbuf_putc(s, '\n');
-	strbuf_add(s, tabs, n);
+	strbuf_add(s, tabs, 1 + n);
 }
+
+/*
+ * For each byte a JSON string cannot hold as it is, the letter after the
+ * backslash; 'u' means \u00XX. NUL ends the string.
+ */
+static const char json_escape[256] = {
+	'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'b', 't', 'n', 'u', 'u', 'r', 'u', 'u',
+	'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u', 'u',
+	['"'] = '"',
+	['\\'] = '\\',
+};
 
 static void
 strbuf_put_string(struct strbuf *s, const char *str)
 {
+	static const char hex[16] = "0123456789abcdef";
 	const unsigned char *p = (const unsigned char *) str;
 
 	strbuf_putc(s, '"');
-	for (; *p; p++) {
-		char esc[8];
+	for (;;) {
+		const unsigned char *run = p;
+		size_t n;
+		char esc, *o;
 
-		switch (*p) {
-		case '"':
-			strbuf_add(s, "\\\"", 2);
-			continue;
-		case '\\':
-			strbuf_add(s, "\\\\", 2);
-			continue;
-		case '\b':
-			strbuf_add(s, "\\b", 2);
-			continue;
-		case '\n':
-			strbuf_add(s, "\\n", 2);
-			continue;
-		case '\r':
-			strbuf_add(s, "\\r", 2);
-			continue;
-		case '\t':
-			strbuf_add(s, "\\t", 2);
-			continue;
-		default:
+		while (!json_escape[*p])
+			p++;
+		/* the run, and room for the escape that ends it */
+		n = p - run;
+		o = strbuf_room(s, n + 6);
+		if (!o)
+			return;
+		memcpy(o, run, n);
+		o += n;
+		if (!*p) {
+			s->len += n;
 			break;
 		}
-
-		if (*p < 0x20) {
-			snprintf(esc, sizeof(esc), "\\u%04x", *p);
-			strbuf_add(s, esc, 6);
-			continue;
+		esc = json_escape[*p];
+		*o++ = '\\';
+		*o++ = esc;
+		if (esc == 'u') {
+			*o++ = '0';
+			*o++ = '0';
+			*o++ = hex[*p >> 4];
+			*o++ = hex[*p & 15];
 		}
-		strbuf_add(s, (const char *) p, 1);
+		s->len = o - s->buf;
+		p++;
 	}
 	strbuf_putc(s, '"');
 }
@@ -292,22 +328,25 @@ blobmsg_format_value(struct strbuf *s, struct blob_attr *attr)
 
 	switch (blob_id(attr)) {
 	case BLOBMSG_TYPE_UNSPEC:
-		strbuf_puts(s, "null");
+		strbuf_add_lit(s, "null");
 		break;
 	case BLOBMSG_TYPE_INT8:
-		strbuf_puts(s, *(uint8_t *) data ? "true" : "false");
+		if (*(uint8_t *) data)
+			strbuf_add_lit(s, "true");
+		else
+			strbuf_add_lit(s, "false");
 		break;
 	case BLOBMSG_TYPE_INT16:
-		strbuf_printf(s, "%d", (int16_t) blobmsg_get_u16(attr));
+		strbuf_put_int(s, (int16_t) blobmsg_get_u16(attr));
 		break;
 	case BLOBMSG_TYPE_INT32:
-		strbuf_printf(s, "%d", (int32_t) blobmsg_get_u32(attr));
+		strbuf_put_int(s, (int32_t) blobmsg_get_u32(attr));
 		break;
 	case BLOBMSG_TYPE_INT64:
-		strbuf_printf(s, "%" PRId64, (int64_t) blobmsg_get_u64(attr));
+		strbuf_put_int(s, (int64_t) blobmsg_get_u64(attr));
 		break;
 	case BLOBMSG_TYPE_DOUBLE:
-		strbuf_printf(s, "%lf", blobmsg_get_double(attr));
+		strbuf_put_double(s, blobmsg_get_double(attr));
 		break;
 	case BLOBMSG_TYPE_STRING:
 		strbuf_put_string(s, data);
@@ -333,13 +372,16 @@ blobmsg_format_element(struct strbuf *s, struct blob_attr *attr, bool without_na
 	/* only extended attributes carry a name header */
 	if (!without_name && blob_is_extended(attr) && blobmsg_name(attr)[0]) {
 		strbuf_put_string(s, blobmsg_name(attr));
-		strbuf_puts(s, s->pretty ? ": " : ":");
+		if (s->pretty)
+			strbuf_add_lit(s, ": ");
+		else
+			strbuf_putc(s, ':');
 	}
 
 	if (s->custom_format) {
 		custom = s->custom_format(s->priv, attr);
 		if (custom) {
-			strbuf_puts(s, custom);
+			strbuf_add(s, custom, strlen(custom));
 			return;
 		}
 	}
@@ -405,6 +447,7 @@ strbuf_finish(struct strbuf *s, struct blob_attr *attr)
 	if (!s->buf)
 		return blob_len(attr) ? strdup("") : NULL;
 
+	s->buf[s->len] = 0;
 	return s->buf;
 }
 

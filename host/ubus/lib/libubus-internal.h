@@ -7,6 +7,9 @@
 #include "libubus.h"
 #include "ubus_proto.h"
 
+/* a receive buffer up to this size stays for the next message */
+#define UBUS_RX_KEEP	65536
+
 /* what ubus_connect allocates: the public context plus the receive buffer */
 struct ubus_ctx_priv {
 	struct ubus_context ctx;

@@ -195,6 +195,8 @@ int ubus_drain(struct ubus_context *ctx)
 		ubus_rx_consume(rx, total);
 		ubus_dispatch(ctx, m);
 	}
+	/* give back what one large message needed */
+	ubus_rx_shrink(rx, UBUS_RX_KEEP);
 	return ret;
 }
 

@@ -10,7 +10,6 @@
 #include "ubus_proto.h"
 
 #define RX_MIN_CAP	4096
-#define RX_KEEP_CAP	65536
 
 size_t ubus_frame_len(const uint8_t *head)
 {
@@ -235,12 +234,29 @@ void ubus_rx_consume(struct ubus_rx *rx, size_t total)
 	if (rx->start < rx->end)
 		return;
 	rx->start = rx->end = 0;
-	/* give back what one large message needed */
-	if (rx->cap > RX_KEEP_CAP) {
-		free(rx->buf);
-		rx->buf = NULL;
-		rx->cap = 0;
-	}
+}
+
+void ubus_rx_attach(struct ubus_rx *rx, uint8_t *buf, size_t cap)
+{
+	rx->buf = buf;
+	rx->cap = cap;
+	rx->start = rx->end = 0;
+}
+
+uint8_t *ubus_rx_detach(struct ubus_rx *rx)
+{
+	uint8_t *buf = rx->buf;
+
+	if (!ubus_rx_empty(rx))
+		return NULL;
+	memset(rx, 0, sizeof(*rx));
+	return buf;
+}
+
+void ubus_rx_shrink(struct ubus_rx *rx, size_t keep)
+{
+	if (ubus_rx_empty(rx) && rx->cap > keep)
+		ubus_rx_free(rx);
 }
 
 void ubus_rx_free(struct ubus_rx *rx)

@@ -51,6 +51,17 @@ ssize_t ubus_rx_read(struct ubus_rx *rx, int fd);
  */
 int ubus_rx_peek(struct ubus_rx *rx, uint8_t **msg, size_t *total);
 void ubus_rx_consume(struct ubus_rx *rx, size_t total);
+static inline bool ubus_rx_empty(const struct ubus_rx *rx)
+{
+	return rx->start == rx->end;
+}
+
+/* Storage of cap bytes from malloc() for a buffer that has none. */
+void ubus_rx_attach(struct ubus_rx *rx, uint8_t *buf, size_t cap);
+/* Takes the storage back from a buffer holding no bytes; NULL otherwise. */
+uint8_t *ubus_rx_detach(struct ubus_rx *rx);
+/* Frees the buffer if it holds no bytes and more than keep. */
+void ubus_rx_shrink(struct ubus_rx *rx, size_t keep);
 void ubus_rx_free(struct ubus_rx *rx);
 
 #endif

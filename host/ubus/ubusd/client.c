@@ -2,6 +2,7 @@
  * client.c - broker connections: credentials, HELLO, input and output queues
  */
 #include <grp.h>
+#include <malloc.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +17,41 @@ static LIST_HEAD(dead_clients);
 
 /* output beyond this is written at once instead of waiting for the pass to end */
 #define TX_BATCH	65536
+
+/*
+ * An idle connection holds no buffers. One of the small size goes back to
+ * the spares as soon as it is empty; a larger one, grown for a large
+ * message, stays while the connection keeps busy and is freed at the first
+ * sweep that finds it quiet for a whole period.
+ */
+#define BUF_SMALL	4096
+#define SWEEP_MS	300
+
+/* empty small buffers for whichever connection needs one next */
+#define SPARES		4
+static void *spares[SPARES];
+static int nspares;
+
+static void sweep_cb(struct uloop_timeout *t);
+static struct uloop_timeout sweep_timer = { .cb = sweep_cb };
+/* large buffers were freed: the allocator has pages to hand back */
+static bool trim_pending;
+
+static void *buf_get(void)
+{
+	return nspares ? spares[--nspares] : malloc(BUF_SMALL);
+}
+
+static void buf_release(void *buf, size_t cap)
+{
+	if (cap == BUF_SMALL && nspares < SPARES) {
+		spares[nspares++] = buf;
+		return;
+	}
+	if (cap > BUF_SMALL)
+		trim_pending = true;
+	free(buf);
+}
 
 /* one connection after another usually comes from the same user */
 static char *user_name(uid_t uid)
@@ -62,6 +98,63 @@ static void client_watch(struct ubusd_client *cl)
 		uloop_fd_add(&cl->sock, flags);
 }
 
+/* Releases the empty buffers allowed to go; true while a grown one stays. */
+static bool client_shrink(struct ubusd_client *cl, bool idle)
+{
+	size_t cap = cl->rx.cap;
+
+	if (cap && (cap == BUF_SMALL || idle) && ubus_rx_empty(&cl->rx))
+		buf_release(ubus_rx_detach(&cl->rx), cap);
+	if (cl->txcap && (cl->txcap == BUF_SMALL || idle) && cl->txoff == cl->txlen) {
+		buf_release(cl->tx, cl->txcap);
+		cl->tx = NULL;
+		cl->txoff = cl->txlen = cl->txcap = 0;
+	}
+	return cl->rx.cap > BUF_SMALL || cl->txcap > BUF_SMALL;
+}
+
+/* Storage to read into, from the spares when the connection has none. */
+static void client_rx_ready(struct ubusd_client *cl)
+{
+	void *buf;
+
+	if (cl->rx.cap)
+		return;
+	/* without it the buffer allocates for itself, and fails as it may */
+	buf = buf_get();
+	if (buf)
+		ubus_rx_attach(&cl->rx, buf, BUF_SMALL);
+}
+
+/* After traffic: small buffers go now, grown ones at a sweep. */
+static void client_settle(struct ubusd_client *cl)
+{
+	cl->busy = true;
+	if (client_shrink(cl, false) && !sweep_timer.pending)
+		uloop_timeout_set(&sweep_timer, SWEEP_MS);
+}
+
+static void sweep_cb(struct uloop_timeout *t)
+{
+	struct ubusd_client *cl;
+	bool again = false;
+
+	avl_for_each_element(&ubusd_clients, cl, avl) {
+		bool idle = !cl->busy;
+
+		cl->busy = false;
+		if (client_shrink(cl, idle))
+			again = true;
+	}
+	/* freed chunks inside the heap stay private dirty until trimmed */
+	if (trim_pending) {
+		malloc_trim(0);
+		trim_pending = false;
+	}
+	if (again)
+		uloop_timeout_set(t, SWEEP_MS);
+}
+
 static void client_flush(struct ubusd_client *cl)
 {
 	bool was_blocked = cl->tx_blocked;
@@ -88,12 +181,7 @@ static void client_flush(struct ubusd_client *cl)
 	}
 	cl->txoff = cl->txlen = 0;
 	cl->tx_blocked = false;
-	/* give back what a burst needed */
-	if (cl->txcap > 4 * TX_BATCH) {
-		free(cl->tx);
-		cl->tx = NULL;
-		cl->txcap = 0;
-	}
+	client_settle(cl);
 	if (was_blocked)
 		client_watch(cl);
 }
@@ -122,7 +210,12 @@ static bool tx_reserve(struct ubusd_client *cl, size_t len)
 	}
 	if (cl->txcap - cl->txlen >= len)
 		return true;
-	cap = cl->txcap ? cl->txcap : 4096;
+	if (!cl->txcap && len <= BUF_SMALL) {
+		cl->tx = buf_get();
+		cl->txcap = cl->tx ? BUF_SMALL : 0;
+		return cl->tx != NULL;
+	}
+	cap = cl->txcap ? cl->txcap : BUF_SMALL;
 	while (cap - cl->txlen < len)
 		cap *= 2;
 	tx = realloc(cl->tx, cap);
@@ -212,8 +305,10 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 
 	while (len && !cl->dead) {
 		size_t room;
-		uint8_t *dst = ubus_rx_space(&cl->rx, &room);
+		uint8_t *dst;
 
+		client_rx_ready(cl);
+		dst = ubus_rx_space(&cl->rx, &room);
 		if (!dst) {
 			ubusd_client_kill(cl);
 			break;
@@ -226,6 +321,8 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 		len -= room;
 		client_process(cl);
 	}
+	if (!cl->dead)
+		client_settle(cl);
 	ubusd_flush();
 	return !cl->dead;
 }
@@ -235,19 +332,21 @@ static void client_read(struct ubusd_client *cl)
 	struct uloop_fd *u = &cl->sock;
 
 	for (;;) {
-		ssize_t n = ubus_rx_read(&cl->rx, u->fd);
+		ssize_t n;
 
+		client_rx_ready(cl);
+		n = ubus_rx_read(&cl->rx, u->fd);
 		if (n > 0) {
 			if (!client_process(cl))
 				return;
 			/* after a hang-up the loop no longer reports the rest */
-			if (u->registered && !u->eof)
-				return;
-			continue;
-		}
-		if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && u->registered)
+			if (!u->registered || u->eof)
+				continue;
+		} else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || !u->registered) {
+			ubusd_client_kill(cl);
 			return;
-		ubusd_client_kill(cl);
+		}
+		client_settle(cl);
 		return;
 	}
 }
@@ -317,13 +416,17 @@ void ubusd_client_free(struct ubusd_client *cl)
 	while (!list_empty(&cl->objects))
 		ubusd_object_free(list_last_entry(&cl->objects, struct ubusd_object, list));
 	list_del(&cl->flush_list);
-	free(cl->tx);
+	if (cl->txcap)
+		buf_release(cl->tx, cl->txcap);
+	if (cl->rx.cap)
+		buf_release(cl->rx.buf, cl->rx.cap);
+	if (trim_pending && !sweep_timer.pending)
+		uloop_timeout_set(&sweep_timer, SWEEP_MS);
 	if (cl->dead)
 		list_del(&cl->dead_list);
 	avl_delete(&ubusd_clients, &cl->avl);
 	uloop_fd_delete(&cl->sock);
 	close(cl->sock.fd);
-	ubus_rx_free(&cl->rx);
 	free(cl->user);
 	free(cl->group);
 	free(cl);
@@ -345,4 +448,7 @@ void ubusd_free_all(void)
 	ubusd_reap();
 	avl_for_each_element_safe(&ubusd_clients, cl, avl, tmp)
 		ubusd_client_free(cl);
+	uloop_timeout_cancel(&sweep_timer);
+	while (nspares)
+		free(spares[--nspares]);
 }

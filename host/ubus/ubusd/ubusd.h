@@ -28,6 +28,8 @@ struct ubusd_client {
 	size_t txoff, txlen, txcap;
 	bool tx_blocked;
 	struct list_head flush_list;
+	/* traffic since the last sweep of grown buffers */
+	bool busy;
 
 	bool dead;
 	struct list_head dead_list;
