@@ -1,4 +1,4 @@
-#include "dev_stat.h"
+#include "stats/dev_stat.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -6,9 +6,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "dev_line_scan.h"
-#include "log.h"
-#include "switch_stat.h"
+#include "stats/dev_line_scan.h"
+#include "core/log.h"
+#include "stats/switch_stat.h"
 
 /* Speeds are in units of 1024 bits per second: bits per millisecond / 1.024. */
 static const double KBIT_PER_MS = 1.024;

@@ -1,14 +1,13 @@
-#include "interface_list.h"
+#include "stats/interface_list.h"
 
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <atomic>
-
-#include "log.h"
-#include "switch_stat.h"
-#include "uci_conf.h"
+#include "core/atomic_word.h"
+#include "core/log.h"
+#include "core/uci_conf.h"
+#include "stats/switch_stat.h"
 
 #define SLOT(i, en, key) { (i), (en), "", key, 0, 0, 0, 0, 0, 0, 0.0, 0.0, { 0, 0 }, { 0, 0 } }
 
@@ -39,7 +38,7 @@ static pthread_mutex_t slot_guard[INTERFACE_COUNT] = { G, G, G, G, G, G, G, G, G
 #define DISPLAY_SHIFT2 8
 #define DISPLAY_MASK 0xffu
 
-static std::atomic<unsigned int> display_pair(0u | (3u << DISPLAY_SHIFT2));
+static atomic_word display_pair(0u | (3u << DISPLAY_SHIFT2));
 
 static pthread_mutex_t *guard_of(const struct interface_info *slot)
 {
@@ -180,7 +179,7 @@ static void store_display(unsigned int value, unsigned int shift)
 
 	if (value >= INTERFACE_COUNT)
 		return;
-	while (!display_pair.compare_exchange_weak(old, (old & ~(DISPLAY_MASK << shift)) | (value << shift)))
+	while (!display_pair.compare_exchange(old, (old & ~(DISPLAY_MASK << shift)) | (value << shift)))
 		;
 }
 
@@ -212,5 +211,5 @@ void move_display_interface(unsigned int from, unsigned int to)
 		next = moved(moved(old, 0, from, to), DISPLAY_SHIFT2, from, to);
 		if (next == old)
 			return;
-	} while (!display_pair.compare_exchange_weak(old, next));
+	} while (!display_pair.compare_exchange(old, next));
 }

@@ -1,13 +1,13 @@
-#include "statistic.h"
+#include "stats/statistic.h"
 
 #include <pthread.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "dev_stat.h"
-#include "interface_list.h"
-#include "log.h"
-#include "uci_conf.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
+#include "core/uci_conf.h"
 
 #define SAMPLE_PERIOD_US 1000000
 

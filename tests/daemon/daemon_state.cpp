@@ -4,8 +4,8 @@
 
 #include <regex>
 
-#include "log.h"
-#include "switch_stat.h"
+#include "core/log.h"
+#include "stats/switch_stat.h"
 
 namespace {
 struct pristine_table {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "interface_list.h"
+#include "stats/interface_list.h"
 
 /* Put the table, selections, port map, switch totals and log level back as the process started. */
 void reset_daemon_state();

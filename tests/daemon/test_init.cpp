@@ -2,8 +2,8 @@
 
 #include "daemon_state.h"
 #include "fixtures.h"
-#include "interface_list.h"
-#include "switch_stat.h"
+#include "stats/interface_list.h"
+#include "stats/switch_stat.h"
 
 namespace {
 

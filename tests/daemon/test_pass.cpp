@@ -2,9 +2,9 @@
 #include <string.h>
 
 #include "daemon_state.h"
-#include "dev_stat.h"
-#include "interface_list.h"
-#include "log.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
 #include "ns_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include "daemon_state.h"
 #include "fixtures.h"
-#include "interface_list.h"
-#include "statistic.h"
+#include "stats/interface_list.h"
+#include "stats/statistic.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include "daemon_state.h"
-#include "dev_stat.h"
+#include "stats/dev_stat.h"
 #include "fixtures.h"
-#include "interface_list.h"
-#include "switch_stat.h"
+#include "stats/interface_list.h"
+#include "stats/switch_stat.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "daemon_state.h"
-#include "dev_stat.h"
-#include "interface_list.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
 
 namespace {
 

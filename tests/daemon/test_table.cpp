@@ -2,8 +2,8 @@
 #include <string.h>
 
 #include "daemon_state.h"
-#include "interface_list.h"
-#include "log.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
 #include "ns_support.h"
 
 namespace {
