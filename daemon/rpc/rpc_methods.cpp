@@ -38,7 +38,7 @@ static void rpc_add_speed(const char *name, double value)
 	rpc_reply_add_string(name, text);
 }
 
-extern "C" int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
 	      struct ubus_request_data *req, const char *method,
 	      struct blob_attr *msg)
 {
@@ -49,22 +49,22 @@ extern "C" int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
 	return RPC_STATUS_OK;
 }
 
-/* Slots that matter in a wireless mode; slot 3 serves "ap", slot 7 the others. */
-static const int rpc_ap_slots[] = { 0, 1, 2, 3, 9 };
-static const int rpc_client_slots[] = { 0, 1, 2, 7, 9 };
-
-static void rpc_fill_list(struct json_object *array, const int *slots, size_t count)
+/* Slots that matter in a wireless mode, in the order they are listed. */
+static void rpc_fill_list(struct json_object *array, int wlan)
 {
-	for (size_t i = 0; i < count; i++)
+	const int slots[] = { SLOT_LAN_A, SLOT_LAN_B, SLOT_WIRED_SUM, wlan, SLOT_BRIDGE };
+
+	for (size_t i = 0; i < RPC_COUNT(slots); i++)
 		json_object_array_add(array, json_object_new_int(slots[i]));
 }
 
-extern "C" int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
 			    struct ubus_request_data *req, const char *method,
 			    struct blob_attr *msg)
 {
 	char mode[RPC_TEXT_SIZE];
 	struct json_object *array;
+	int wlan;
 
 	memset(mode, 0, sizeof(mode));
 	array = json_object_new_array();
@@ -72,10 +72,9 @@ extern "C" int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_obj
 		log_error("Allocate array object failed\n");
 	} else {
 		uci_get_conf("opmode.op.mode", mode, 0);
-		if (strcmp(mode, "ap") == 0)
-			rpc_fill_list(array, rpc_ap_slots, RPC_COUNT(rpc_ap_slots));
-		else if (strcmp(mode, "client") == 0 || strcmp(mode, "wds") == 0)
-			rpc_fill_list(array, rpc_client_slots, RPC_COUNT(rpc_client_slots));
+		wlan = wlan_slot_of_mode(mode);
+		if (wlan >= 0)
+			rpc_fill_list(array, wlan);
 		else
 			log_error("Unsupported wlan opmode\n");
 	}
@@ -89,7 +88,7 @@ extern "C" int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_obj
 	return RPC_STATUS_OK;
 }
 
-extern "C" int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
 			       struct ubus_request_data *req, const char *method,
 			       struct blob_attr *msg)
 {
@@ -104,7 +103,7 @@ extern "C" int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_
 	return RPC_STATUS_OK;
 }
 
-extern "C" int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
 			struct ubus_request_data *req, const char *method,
 			struct blob_attr *msg)
 {
@@ -129,7 +128,7 @@ extern "C" int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object 
 	return RPC_STATUS_OK;
 }
 
-extern "C" int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
 			   struct ubus_request_data *req, const char *method,
 			   struct blob_attr *msg)
 {
@@ -158,7 +157,7 @@ reply:
 	return RPC_STATUS_OK;
 }
 
-extern "C" int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
+int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
 			       struct ubus_request_data *req, const char *method,
 			       struct blob_attr *msg)
 {

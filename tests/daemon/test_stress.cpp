@@ -60,7 +60,7 @@ void write_update(unsigned long long k)
 TEST(Stress, SnapshotsAreWholeUpdates)
 {
 	reset_daemon_state();
-	strcpy(interface_list[9].ifname, "eth0");
+	strcpy(slot_at(9).ifname, "eth0");
 	std::atomic<bool> stop(false);
 	std::atomic<unsigned long long> written(0);
 
