@@ -1,4 +1,4 @@
-# Shared settings: warnings, sanitizers, json-c, and directory discovery.
+# Shared settings of the host build: warnings, sanitizers, json-c, GoogleTest.
 
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 
@@ -15,25 +15,6 @@ endif()
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(JSONC REQUIRED IMPORTED_TARGET json-c)
 find_package(Threads REQUIRED)
-
-# Add every immediate subdirectory of DIR that carries a CMakeLists.txt, so that
-# components can land independently without editing their parents.
-function(veloxd_add_subdirs dir)
-  if(NOT IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
-    return()
-  endif()
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-    add_subdirectory(${dir})
-    return()
-  endif()
-  file(GLOB _children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/${dir} ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*)
-  list(SORT _children)
-  foreach(_c ${_children})
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/${_c}/CMakeLists.txt)
-      add_subdirectory(${dir}/${_c})
-    endif()
-  endforeach()
-endfunction()
 
 # Tests: GoogleTest from the Debian package.
 if(BUILD_TESTING)

@@ -14,12 +14,12 @@
 
 #include <string>
 
-#include "dev_stat.h"
-#include "interface_list.h"
-#include "log.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
 #include "ns_support.h"
-#include "statistic.h"
-#include "switch_stat.h"
+#include "stats/statistic.h"
+#include "stats/switch_stat.h"
 
 #define PAIRS 8
 

@@ -1,4 +1,4 @@
-#include "log.h"
+#include "core/log.h"
 
 int __curr_log_level = 1;
 

@@ -1,11 +1,11 @@
 #include <stdio.h>
 
-#include "dev_stat.h"
-#include "interface_list.h"
-#include "log.h"
-#include "rpc.h"
-#include "statistic.h"
-#include "switch_stat.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
+#include "rpc/rpc.h"
+#include "stats/statistic.h"
+#include "stats/switch_stat.h"
 
 int main(int argc, char **argv)
 {

@@ -1,4 +1,4 @@
-#include "uci_conf.h"
+#include "core/uci_conf.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -7,7 +7,7 @@ extern "C" {
 #include <uci.h>
 }
 
-#include "log.h"
+#include "core/log.h"
 
 #define UCI_STATE_DIR "/var/state"
 #define UCI_SET_BUF_SIZE 256
@@ -16,8 +16,13 @@ static struct uci_context *open_store(int flag)
 {
 	struct uci_context *ctx = uci_alloc_context();
 
-	if (ctx && flag == 1)
-		uci_set_confdir(ctx, UCI_STATE_DIR);
+	if (!ctx || flag != 1)
+		return ctx;
+	uci_set_confdir(ctx, UCI_STATE_DIR);
+#ifdef VELOXD_HAVE_UCI_CONF2DIR
+	/* Newer libraries look in an override directory first: not for the state store. */
+	uci_set_conf2dir(ctx, NULL);
+#endif
 	return ctx;
 }
 

@@ -4,19 +4,20 @@
 #include <stdio.h>
 #include <string.h>
 
-/* C libraries; not every release of their headers says so itself. */
+/* Found in json/ or json-c/ by the build, as the generation has it. */
 extern "C" {
-#include <json-c/json.h>
-#include <libubox/blobmsg.h>
-#include <libubox/blobmsg_json.h>
-#include <libubus.h>
+#include <json.h>
 }
 
-#include "core/uci_conf.h"
 #include "core/log.h"
+#include "core/uci_conf.h"
+#include "rpc/rpc_msg.h"
 #include "stats/interface_list.h"
 
 #define RPC_TEXT_SIZE 64
+/* RPC_STATUS_OK: every handler answers and reports success. */
+#define RPC_STATUS_OK 0
+#define RPC_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 /* Every figure of a record travels as text, formatted into a cleared buffer. */
 static void rpc_add_u64(const char *name, uint64_t value)
@@ -25,7 +26,7 @@ static void rpc_add_u64(const char *name, uint64_t value)
 
 	memset(text, 0, sizeof(text));
 	snprintf(text, sizeof(text), "%llu", (unsigned long long)value);
-	blobmsg_add_string(&rpc_buf, name, text);
+	rpc_reply_add_string(name, text);
 }
 
 static void rpc_add_speed(const char *name, double value)
@@ -34,27 +35,26 @@ static void rpc_add_speed(const char *name, double value)
 
 	memset(text, 0, sizeof(text));
 	snprintf(text, sizeof(text), "%.2lf", value);
-	blobmsg_add_string(&rpc_buf, name, text);
+	rpc_reply_add_string(name, text);
 }
 
 int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
 	      struct ubus_request_data *req, const char *method,
 	      struct blob_attr *msg)
 {
-	blob_buf_init(&rpc_buf, 0);
-	blobmsg_add_u32(&rpc_buf, "error_code", 0);
-	ubus_send_reply(ctx, req, rpc_buf.head);
+	rpc_reply_init();
+	rpc_reply_add_u32("error_code", 0);
+	rpc_reply_send(ctx, req);
 	log_debug("Just a test ...\n");
-	return UBUS_STATUS_OK;
+	return RPC_STATUS_OK;
 }
 
-/* Slots that matter in a wireless mode; slot 3 serves "ap", slot 7 the others. */
-static const int rpc_ap_slots[] = { 0, 1, 2, 3, 9 };
-static const int rpc_client_slots[] = { 0, 1, 2, 7, 9 };
-
-static void rpc_fill_list(struct json_object *array, const int *slots, size_t count)
+/* Slots that matter in a wireless mode, in the order they are listed. */
+static void rpc_fill_list(struct json_object *array, int wlan)
 {
-	for (size_t i = 0; i < count; i++)
+	const int slots[] = { SLOT_LAN_A, SLOT_LAN_B, SLOT_WIRED_SUM, wlan, SLOT_BRIDGE };
+
+	for (size_t i = 0; i < RPC_COUNT(slots); i++)
 		json_object_array_add(array, json_object_new_int(slots[i]));
 }
 
@@ -64,6 +64,7 @@ int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
 {
 	char mode[RPC_TEXT_SIZE];
 	struct json_object *array;
+	int wlan;
 
 	memset(mode, 0, sizeof(mode));
 	array = json_object_new_array();
@@ -71,21 +72,20 @@ int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
 		log_error("Allocate array object failed\n");
 	} else {
 		uci_get_conf("opmode.op.mode", mode, 0);
-		if (strcmp(mode, "ap") == 0)
-			rpc_fill_list(array, rpc_ap_slots, ARRAY_SIZE(rpc_ap_slots));
-		else if (strcmp(mode, "client") == 0 || strcmp(mode, "wds") == 0)
-			rpc_fill_list(array, rpc_client_slots, ARRAY_SIZE(rpc_client_slots));
+		wlan = wlan_slot_of_mode(mode);
+		if (wlan >= 0)
+			rpc_fill_list(array, wlan);
 		else
 			log_error("Unsupported wlan opmode\n");
 	}
 
-	blob_buf_init(&rpc_buf, 0);
+	rpc_reply_init();
 	if (array)
-		blobmsg_add_json_element(&rpc_buf, "list", array);
-	ubus_send_reply(ctx, req, rpc_buf.head);
+		rpc_reply_add_json("list", array);
+	rpc_reply_send(ctx, req);
 	if (array)
 		json_object_put(array);
-	return UBUS_STATUS_OK;
+	return RPC_STATUS_OK;
 }
 
 int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
@@ -96,11 +96,11 @@ int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj
 
 	/* Both from one instant: the mode check may be moving them. */
 	get_display_pair(&first, &second);
-	blob_buf_init(&rpc_buf, 0);
-	blobmsg_add_u32(&rpc_buf, "interface1", (uint32_t)first);
-	blobmsg_add_u32(&rpc_buf, "interface2", (uint32_t)second);
-	ubus_send_reply(ctx, req, rpc_buf.head);
-	return UBUS_STATUS_OK;
+	rpc_reply_init();
+	rpc_reply_add_u32("interface1", (uint32_t)first);
+	rpc_reply_add_u32("interface2", (uint32_t)second);
+	rpc_reply_send(ctx, req);
+	return RPC_STATUS_OK;
 }
 
 int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
@@ -115,7 +115,7 @@ int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
 	have_first = get_interface_snapshot((unsigned int)slot1, &first) == 0;
 	have_second = get_interface_snapshot((unsigned int)slot2, &second) == 0;
 
-	blob_buf_init(&rpc_buf, 0);
+	rpc_reply_init();
 	if (have_first) {
 		rpc_add_speed("interface1_tx", first.tx_speed);
 		rpc_add_speed("interface1_rx", first.rx_speed);
@@ -124,24 +124,24 @@ int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
 		rpc_add_speed("interface2_tx", second.tx_speed);
 		rpc_add_speed("interface2_rx", second.rx_speed);
 	}
-	ubus_send_reply(ctx, req, rpc_buf.head);
-	return UBUS_STATUS_OK;
+	rpc_reply_send(ctx, req);
+	return RPC_STATUS_OK;
 }
 
 int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
 			   struct ubus_request_data *req, const char *method,
 			   struct blob_attr *msg)
 {
-	struct blob_attr *tb[__RPC_ARG_MAX];
+	struct rpc_args args;
 	struct interface_info rec;
 	unsigned int slot;
 
-	blob_buf_init(&rpc_buf, 0);
-	blobmsg_parse(interface_policy, __RPC_ARG_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[RPC_ARG_INTERFACE1])
+	rpc_reply_init();
+	rpc_parse_args(msg, &args);
+	if (!args.present[RPC_ARG_INTERFACE1])
 		goto reply;
 
-	slot = blobmsg_get_u32(tb[RPC_ARG_INTERFACE1]);
+	slot = args.value[RPC_ARG_INTERFACE1];
 	log_debug("config value: %u\n", slot);
 	if (get_interface_snapshot(slot, &rec) != 0)
 		goto reply;
@@ -153,24 +153,24 @@ int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
 	rpc_add_speed("tx_speed", rec.tx_speed);
 	rpc_add_speed("rx_speed", rec.rx_speed);
 reply:
-	ubus_send_reply(ctx, req, rpc_buf.head);
-	return UBUS_STATUS_OK;
+	rpc_reply_send(ctx, req);
+	return RPC_STATUS_OK;
 }
 
 int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
 			       struct ubus_request_data *req, const char *method,
 			       struct blob_attr *msg)
 {
-	struct blob_attr *tb[__RPC_ARG_MAX];
+	struct rpc_args args;
 
-	blobmsg_parse(interface_policy, __RPC_ARG_MAX, tb, blob_data(msg), blob_len(msg));
-	if (tb[RPC_ARG_INTERFACE1])
-		set_display_interface1(blobmsg_get_u32(tb[RPC_ARG_INTERFACE1]));
-	if (tb[RPC_ARG_INTERFACE2])
-		set_display_interface2(blobmsg_get_u32(tb[RPC_ARG_INTERFACE2]));
+	rpc_parse_args(msg, &args);
+	if (args.present[RPC_ARG_INTERFACE1])
+		set_display_interface1(args.value[RPC_ARG_INTERFACE1]);
+	if (args.present[RPC_ARG_INTERFACE2])
+		set_display_interface2(args.value[RPC_ARG_INTERFACE2]);
 
-	blob_buf_init(&rpc_buf, 0);
-	blobmsg_add_u32(&rpc_buf, "error_code", 0);
-	ubus_send_reply(ctx, req, rpc_buf.head);
-	return UBUS_STATUS_OK;
+	rpc_reply_init();
+	rpc_reply_add_u32("error_code", 0);
+	rpc_reply_send(ctx, req);
+	return RPC_STATUS_OK;
 }

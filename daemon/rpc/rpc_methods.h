@@ -1,20 +1,15 @@
 #ifndef VELOXD_RPC_METHODS_H
 #define VELOXD_RPC_METHODS_H
 
+/* Library types by name only: their headers are included by C code alone. */
+struct blob_attr;
+struct ubus_context;
+struct ubus_object;
+struct ubus_request_data;
+
+#ifdef __cplusplus
 extern "C" {
-#include <libubus.h>
-}
-
-/* Positions in interface_policy and in the parse table of the handlers. */
-enum {
-	RPC_ARG_INTERFACE1,
-	RPC_ARG_INTERFACE2,
-	__RPC_ARG_MAX,
-};
-
-/* Shared by every handler; only the event-loop thread touches them. */
-extern struct blob_buf rpc_buf;
-extern const struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
+#endif
 
 int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
 	      struct ubus_request_data *req, const char *method,
@@ -34,5 +29,9 @@ int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
 int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
 			       struct ubus_request_data *req, const char *method,
 			       struct blob_attr *msg);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

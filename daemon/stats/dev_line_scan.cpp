@@ -1,4 +1,4 @@
-#include "dev_line_scan.h"
+#include "stats/dev_line_scan.h"
 
 #include <string.h>
 

@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "interface_list.h"
+#include "stats/interface_list.h"
 
 /*
  * The four counters of one /proc/net/dev line that the pass keeps.

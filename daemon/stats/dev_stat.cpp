@@ -1,4 +1,4 @@
-#include "dev_stat.h"
+#include "stats/dev_stat.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -6,9 +6,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "dev_line_scan.h"
-#include "log.h"
-#include "switch_stat.h"
+#include "stats/dev_line_scan.h"
+#include "core/log.h"
+#include "stats/switch_stat.h"
 
 /* Speeds are in units of 1024 bits per second: bits per millisecond / 1.024. */
 static const double KBIT_PER_MS = 1.024;
@@ -34,39 +34,46 @@ static struct timeval to_timeval(struct timespec ts)
 	return tv;
 }
 
-static void derive_speeds(struct interface_info *slot)
+static void derive_speeds(struct interface_info *rec)
 {
 	int32_t elapsed;
 	uint64_t tx_bits, rx_bits;
 
-	if (slot->last_tx_bytes == 0 && slot->last_rx_bytes == 0)
+	if (rec->last_tx_bytes == 0 && rec->last_rx_bytes == 0)
 		return;
-	elapsed = timeval_diff(slot->curr_time, slot->last_time);
+	elapsed = timeval_diff(rec->curr_time, rec->last_time);
 	if (elapsed <= 0)
 		return;
-	tx_bits = (slot->tx_bytes - slot->last_tx_bytes) * 8;
-	rx_bits = (slot->rx_bytes - slot->last_rx_bytes) * 8;
+	tx_bits = (rec->tx_bytes - rec->last_tx_bytes) * 8;
+	rx_bits = (rec->rx_bytes - rec->last_rx_bytes) * 8;
 	/* A counter that went down was reset: keep the last speeds. */
 	if ((int64_t)tx_bits < 0 || (int64_t)rx_bits < 0)
 		return;
-	slot->tx_speed = ((double)(int64_t)tx_bits / KBIT_PER_MS) / (double)elapsed;
-	slot->rx_speed = ((double)(int64_t)rx_bits / KBIT_PER_MS) / (double)elapsed;
+	rec->tx_speed = ((double)(int64_t)tx_bits / KBIT_PER_MS) / (double)elapsed;
+	rec->rx_speed = ((double)(int64_t)rx_bits / KBIT_PER_MS) / (double)elapsed;
 }
 
+/*
+ * Worked out on a copy and stored in one step: the sampler is the only
+ * writer of the figures, so the copy cannot go stale meanwhile.
+ */
 void update_interface_stat(struct interface_info *slot, uint64_t tx_bytes, uint64_t rx_bytes,
 			   uint64_t tx_packets, uint64_t rx_packets, struct timespec now)
 {
-	interface_lock(slot);
-	slot->last_tx_bytes = slot->tx_bytes;
-	slot->last_rx_bytes = slot->rx_bytes;
-	slot->last_time = slot->curr_time;
-	slot->tx_bytes = tx_bytes;
-	slot->rx_bytes = rx_bytes;
-	slot->tx_packets = tx_packets;
-	slot->rx_packets = rx_packets;
-	slot->curr_time = to_timeval(now);
-	derive_speeds(slot);
-	interface_unlock(slot);
+	struct interface_info rec;
+
+	if (get_interface_snapshot((unsigned int)slot->index, &rec) != 0)
+		return;
+	rec.last_tx_bytes = rec.tx_bytes;
+	rec.last_rx_bytes = rec.rx_bytes;
+	rec.last_time = rec.curr_time;
+	rec.tx_bytes = tx_bytes;
+	rec.rx_bytes = rx_bytes;
+	rec.tx_packets = tx_packets;
+	rec.rx_packets = rx_packets;
+	rec.curr_time = to_timeval(now);
+	derive_speeds(&rec);
+	interface_store_counters(slot, &rec);
 }
 
 void parse_dev_stat_line(const char *line, struct timespec now)
@@ -96,7 +103,7 @@ static bool update_wired_pair(int pair, struct timespec now)
 
 	if (!st)
 		return true;
-	snprintf(name, sizeof(name), "lan%d", l_ppmap[2 * pair]);
+	lan_slot_name(l_ppmap[2 * pair], name, sizeof(name));
 	slot = get_interface_by_name(name);
 	if (!slot || !slot->enable)
 		return false;
@@ -114,17 +121,14 @@ void update_wired_data(struct timespec now)
 			break;
 	}
 
-	lan0 = get_interface_by_index(0);
-	lan1 = get_interface_by_index(1);
-	total = get_interface_by_index(2);
+	lan0 = get_interface_by_index(SLOT_LAN_A);
+	lan1 = get_interface_by_index(SLOT_LAN_B);
+	total = get_interface_by_index(SLOT_WIRED_SUM);
 	if (!lan0 || !lan1 || !total) {
 		log_error("Get interface failed\n");
 		return;
 	}
-	interface_lock(total);
-	total->tx_speed = lan0->tx_speed + lan1->tx_speed;
-	total->rx_speed = lan0->rx_speed + lan1->rx_speed;
-	interface_unlock(total);
+	interface_set_wired_sum(lan0->tx_speed + lan1->tx_speed, lan0->rx_speed + lan1->rx_speed);
 }
 
 /*

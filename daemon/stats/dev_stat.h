@@ -5,7 +5,7 @@
 #include <sys/time.h>
 #include <time.h>
 
-#include "interface_list.h"
+#include "stats/interface_list.h"
 
 #define DEV_STAT_PATH "/proc/net/dev"
 /* Longest piece of a line handed to the line handler, without its NUL. */

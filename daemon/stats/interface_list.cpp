@@ -1,28 +1,28 @@
-#include "interface_list.h"
+#include "stats/interface_list.h"
 
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <atomic>
-
-#include "log.h"
-#include "switch_stat.h"
-#include "uci_conf.h"
+#include "core/atomic_word.h"
+#include "core/log.h"
+#include "core/uci_conf.h"
+#include "stats/switch_stat.h"
 
 #define SLOT(i, en, key) { (i), (en), "", key, 0, 0, 0, 0, 0, 0, 0.0, 0.0, { 0, 0 }, { 0, 0 } }
 
-struct interface_info interface_list[INTERFACE_COUNT] = {
-	SLOT(0, 1, "interface.name.lan1"),
-	SLOT(1, 1, "interface.name.lan1"),
-	SLOT(2, 1, ""),
-	SLOT(3, 0, "interface.name.wlan0"),
+/* Written only through the operations below, and in place by whoever holds a record's pointer. */
+static struct interface_info interface_list[INTERFACE_COUNT] = {
+	SLOT(SLOT_LAN_A, 1, "interface.name.lan1"),
+	SLOT(SLOT_LAN_B, 1, "interface.name.lan1"),
+	SLOT(SLOT_WIRED_SUM, 1, ""),
+	SLOT(SLOT_WLAN_AP, 0, "interface.name.wlan0"),
 	SLOT(4, 0, ""),
 	SLOT(5, 0, ""),
 	SLOT(6, 0, ""),
-	SLOT(7, 0, "interface.name.wlan7"),
+	SLOT(SLOT_WLAN_STA, 0, "interface.name.wlan7"),
 	SLOT(8, 0, ""),
-	SLOT(9, 1, "interface.name.bridge"),
+	SLOT(SLOT_BRIDGE, 1, "interface.name.bridge"),
 	SLOT(10, 0, ""),
 	SLOT(11, 0, ""),
 };
@@ -39,19 +39,19 @@ static pthread_mutex_t slot_guard[INTERFACE_COUNT] = { G, G, G, G, G, G, G, G, G
 #define DISPLAY_SHIFT2 8
 #define DISPLAY_MASK 0xffu
 
-static std::atomic<unsigned int> display_pair(0u | (3u << DISPLAY_SHIFT2));
+static atomic_word display_pair((unsigned int)SLOT_LAN_A | ((unsigned int)SLOT_WLAN_AP << DISPLAY_SHIFT2));
 
 static pthread_mutex_t *guard_of(const struct interface_info *slot)
 {
 	return &slot_guard[slot - interface_list];
 }
 
-void interface_lock(const struct interface_info *slot)
+static void interface_lock(const struct interface_info *slot)
 {
 	pthread_mutex_lock(guard_of(slot));
 }
 
-void interface_unlock(const struct interface_info *slot)
+static void interface_unlock(const struct interface_info *slot)
 {
 	pthread_mutex_unlock(guard_of(slot));
 }
@@ -71,12 +71,17 @@ static void clear_counters(struct interface_info *slot)
 	interface_unlock(slot);
 }
 
+void lan_slot_name(int lan, char *name, unsigned int size)
+{
+	snprintf(name, size, "lan%d", lan);
+}
+
 static void name_lan_slot(int lan)
 {
 	struct interface_info *slot = get_interface_by_index((unsigned int)lan);
 
 	if (slot)
-		snprintf(slot->ifname, sizeof(slot->ifname), "lan%d", lan);
+		lan_slot_name(lan, slot->ifname, sizeof(slot->ifname));
 }
 
 int interface_list_init(void)
@@ -144,6 +149,59 @@ int get_interface_snapshot(unsigned int index, struct interface_info *out)
 	return 0;
 }
 
+void interface_store_counters(struct interface_info *slot, const struct interface_info *figures)
+{
+	interface_lock(slot);
+	slot->tx_bytes = figures->tx_bytes;
+	slot->last_tx_bytes = figures->last_tx_bytes;
+	slot->rx_bytes = figures->rx_bytes;
+	slot->last_rx_bytes = figures->last_rx_bytes;
+	slot->tx_packets = figures->tx_packets;
+	slot->rx_packets = figures->rx_packets;
+	slot->tx_speed = figures->tx_speed;
+	slot->rx_speed = figures->rx_speed;
+	slot->curr_time = figures->curr_time;
+	slot->last_time = figures->last_time;
+	interface_unlock(slot);
+}
+
+void interface_set_wired_sum(double tx_speed, double rx_speed)
+{
+	struct interface_info *total = &interface_list[SLOT_WIRED_SUM];
+
+	interface_lock(total);
+	total->tx_speed = tx_speed;
+	total->rx_speed = rx_speed;
+	interface_unlock(total);
+}
+
+static void set_enable(struct interface_info *slot, int8_t enable)
+{
+	interface_lock(slot);
+	slot->enable = enable;
+	interface_unlock(slot);
+}
+
+void interface_select_wlan(unsigned int wlan)
+{
+	unsigned int other = wlan == SLOT_WLAN_AP ? SLOT_WLAN_STA : SLOT_WLAN_AP;
+
+	if (wlan != SLOT_WLAN_AP && wlan != SLOT_WLAN_STA)
+		return;
+	set_enable(&interface_list[wlan], 1);
+	set_enable(&interface_list[other], 0);
+	move_display_interface(other, wlan);
+}
+
+int wlan_slot_of_mode(const char *mode)
+{
+	if (strcmp(mode, "ap") == 0)
+		return SLOT_WLAN_AP;
+	if (strcmp(mode, "client") == 0 || strcmp(mode, "wds") == 0)
+		return SLOT_WLAN_STA;
+	return -1;
+}
+
 static int first_of(unsigned int pair)
 {
 	return (int)(pair & DISPLAY_MASK);
@@ -180,7 +238,7 @@ static void store_display(unsigned int value, unsigned int shift)
 
 	if (value >= INTERFACE_COUNT)
 		return;
-	while (!display_pair.compare_exchange_weak(old, (old & ~(DISPLAY_MASK << shift)) | (value << shift)))
+	while (!display_pair.compare_exchange(old, (old & ~(DISPLAY_MASK << shift)) | (value << shift)))
 		;
 }
 
@@ -212,5 +270,5 @@ void move_display_interface(unsigned int from, unsigned int to)
 		next = moved(moved(old, 0, from, to), DISPLAY_SHIFT2, from, to);
 		if (next == old)
 			return;
-	} while (!display_pair.compare_exchange_weak(old, next));
+	} while (!display_pair.compare_exchange(old, next));
 }

@@ -8,6 +8,16 @@
 #define IFNAME_SIZE 64
 #define UCI_KEY_SIZE 64
 
+/* What the slots with a fixed role hold; a slot's number is its identifier on the bus. */
+enum interface_slot {
+	SLOT_LAN_A = 0,		/* first wired LAN port, named after the port map */
+	SLOT_LAN_B = 1,		/* second wired LAN port */
+	SLOT_WIRED_SUM = 2,	/* speeds of both wired ports added up */
+	SLOT_WLAN_AP = 3,	/* wireless interface in mode "ap" */
+	SLOT_WLAN_STA = 7,	/* wireless interface in modes "client" and "wds" */
+	SLOT_BRIDGE = 9,
+};
+
 struct interface_info {
 	int8_t index;
 	int8_t enable;
@@ -24,8 +34,6 @@ struct interface_info {
 	struct timeval curr_time;
 	struct timeval last_time;
 };
-
-extern struct interface_info interface_list[INTERFACE_COUNT];
 
 int interface_list_init(void);
 int interface_list_dump(void);
@@ -54,11 +62,27 @@ void get_display_pair(int *first, int *second);
 void move_display_interface(unsigned int from, unsigned int to);
 
 /*
- * The sampler holds a slot's guard while it changes the slot's fields, and
- * get_interface_snapshot holds it while copying; nothing else is done under
- * it, so neither side ever waits on more than an in-memory copy.
+ * The writes of the sampler thread. Each holds the slot's guard while it
+ * changes the slot, as get_interface_snapshot does while copying, so a
+ * reader never sees half of one update.
  */
-void interface_lock(const struct interface_info *slot);
-void interface_unlock(const struct interface_info *slot);
+
+/* Store a sampling pass's figures of slot: totals, the previous ones, speeds and times. */
+void interface_store_counters(struct interface_info *slot, const struct interface_info *figures);
+
+/* The speeds of the wired sum slot. */
+void interface_set_wired_sum(double tx_speed, double rx_speed);
+
+/*
+ * Count the wireless slot wlan (SLOT_WLAN_AP or SLOT_WLAN_STA), stop
+ * counting the other one, and move display selections off the one stopped.
+ */
+void interface_select_wlan(unsigned int wlan);
+
+/* The wireless slot of an operating mode ("ap", "client", "wds"), or -1 for any other. */
+int wlan_slot_of_mode(const char *mode);
+
+/* Name of the wired slot of LAN number lan, as the sampler finds it again. */
+void lan_slot_name(int lan, char *name, unsigned int size);
 
 #endif

@@ -1,9 +1,6 @@
 #ifndef VELOXD_STATISTIC_H
 #define VELOXD_STATISTIC_H
 
-#define WLAN_AP_SLOT 3
-#define WLAN_STA_SLOT 7
-
 /* Start the detached sampler thread: mode check, pass, one second's sleep, forever. */
 int start_statistic(void);
 

@@ -1,4 +1,4 @@
-#include "switch_stat.h"
+#include "stats/switch_stat.h"
 
 #include <net/if.h>
 #include <stdio.h>
@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "uci_conf.h"
+#include "core/uci_conf.h"
 
 int8_t l_ppmap[4];
 struct port_stat switch_stat_data[SWITCH_PORT_COUNT];

@@ -4,20 +4,30 @@
 
 #include <regex>
 
-#include "log.h"
-#include "switch_stat.h"
+#include "core/log.h"
+#include "stats/switch_stat.h"
 
 namespace {
 struct pristine_table {
 	struct interface_info slots[INTERFACE_COUNT];
-	pristine_table() { memcpy(slots, interface_list, sizeof(slots)); }
+	pristine_table()
+	{
+		for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
+			slots[i] = slot_at(i);
+	}
 };
 const pristine_table pristine;
 }
 
+struct interface_info &slot_at(unsigned int i)
+{
+	return *get_interface_by_index(i);
+}
+
 void reset_daemon_state()
 {
-	memcpy(interface_list, pristine.slots, sizeof(interface_list));
+	for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
+		slot_at(i) = pristine.slots[i];
 	set_display_interface1(0);
 	set_display_interface2(3);
 	memset(l_ppmap, 0, sizeof(l_ppmap));

@@ -3,7 +3,10 @@
 
 #include <string>
 
-#include "interface_list.h"
+#include "stats/interface_list.h"
+
+/* The record of slot i, to arrange a case or look at its outcome. */
+struct interface_info &slot_at(unsigned int i);
 
 /* Put the table, selections, port map, switch totals and log level back as the process started. */
 void reset_daemon_state();

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "dev_line_scan.h"
+#include "stats/dev_line_scan.h"
 
 /*
  * Compare scan_dev_line with the C library's sscanf on one line. Returns

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_state.h"
-#include "log.h"
+#include "core/log.h"
 #include "ns_support.h"
 
 namespace {

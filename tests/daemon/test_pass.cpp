@@ -2,9 +2,9 @@
 #include <string.h>
 
 #include "daemon_state.h"
-#include "dev_stat.h"
-#include "interface_list.h"
-#include "log.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
 #include "ns_support.h"
 
 namespace {
@@ -12,7 +12,7 @@ namespace {
 class Pass : public ::testing::Test {
 protected:
 	void SetUp() override { reset_daemon_state(); }
-	struct interface_info *slot = &interface_list[9];
+	struct interface_info *slot = &slot_at(9);
 };
 
 struct timeval tv(long s, long us)
@@ -168,11 +168,11 @@ TEST_F(Pass, OverlongNameFailsTheLine)
 
 TEST_F(Pass, NameShapes)
 {
-	strcpy(interface_list[0].ifname, "eth");
+	strcpy(slot_at(0).ifname, "eth");
 	strcpy(slot->ifname, "eth0");
 	/* no colon: the last character goes all the same */
 	parse_dev_stat_line("eth0 5 6 0 0 0 0 0 0 7 8\n", at(1));
-	EXPECT_EQ(interface_list[0].tx_bytes, 7u);
+	EXPECT_EQ(slot_at(0).tx_bytes, 7u);
 	EXPECT_EQ(slot->tx_bytes, 0u);
 
 	/* eth0:123 is a token of its own and matches nothing, silently */
@@ -183,10 +183,10 @@ TEST_F(Pass, NameShapes)
 
 TEST_F(Pass, DisabledSlotUnchanged)
 {
-	strcpy(interface_list[3].ifname, "ath0");
+	strcpy(slot_at(3).ifname, "ath0");
 	EXPECT_EQ(capture_stdout([] { parse_dev_stat_line("ath0: 1 2 0 0 0 0 0 0 3 4\n", at(1)); }), "");
-	EXPECT_EQ(interface_list[3].rx_bytes, 0u);
-	EXPECT_EQ(interface_list[3].curr_time.tv_sec, 0);
+	EXPECT_EQ(slot_at(3).rx_bytes, 0u);
+	EXPECT_EQ(slot_at(3).curr_time.tv_sec, 0);
 }
 
 TEST_F(Pass, SignsAndOverflowAsTheCLibrary)

@@ -4,8 +4,8 @@
 
 #include "daemon_state.h"
 #include "fixtures.h"
-#include "interface_list.h"
-#include "statistic.h"
+#include "stats/interface_list.h"
+#include "stats/statistic.h"
 
 namespace {
 
@@ -86,8 +86,8 @@ TEST_F(Sampler, MissingModeKey)
 	write_file("/etc/config/opmode", "config op 'op'\n");
 	EXPECT_EQ(check(), "[ERROR] uci_get_conf(N) : value of option: opmode is NULL\n"
 			   "[ERROR] check_wlan_mode(N) : Unsupported wlan opmode\n");
-	EXPECT_EQ(interface_list[3].enable, 0);
-	EXPECT_EQ(interface_list[7].enable, 0);
+	EXPECT_EQ(slot_at(3).enable, 0);
+	EXPECT_EQ(slot_at(7).enable, 0);
 }
 
 bool wait_for(const std::function<bool()> &cond, double seconds)

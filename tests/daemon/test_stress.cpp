@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "daemon_state.h"
-#include "dev_stat.h"
-#include "interface_list.h"
+#include "stats/dev_stat.h"
+#include "stats/interface_list.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void write_update(unsigned long long k)
 TEST(Stress, SnapshotsAreWholeUpdates)
 {
 	reset_daemon_state();
-	strcpy(interface_list[9].ifname, "eth0");
+	strcpy(slot_at(9).ifname, "eth0");
 	std::atomic<bool> stop(false);
 	std::atomic<unsigned long long> written(0);
 

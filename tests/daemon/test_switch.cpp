@@ -5,8 +5,8 @@
 
 #include "daemon_state.h"
 #include "fixtures.h"
-#include "log.h"
-#include "switch_stat.h"
+#include "core/log.h"
+#include "stats/switch_stat.h"
 
 namespace {
 

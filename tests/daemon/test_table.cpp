@@ -2,8 +2,8 @@
 #include <string.h>
 
 #include "daemon_state.h"
-#include "interface_list.h"
-#include "log.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
 #include "ns_support.h"
 
 namespace {
@@ -17,23 +17,24 @@ TEST_F(Table, InitialContents)
 {
 	const int enabled[INTERFACE_COUNT] = { 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 0, 0 };
 	for (int i = 0; i < INTERFACE_COUNT; i++) {
-		EXPECT_EQ(interface_list[i].index, i);
-		EXPECT_EQ(interface_list[i].enable, enabled[i]) << i;
-		EXPECT_STREQ(interface_list[i].ifname, "");
+		EXPECT_EQ(slot_at(i).index, i);
+		EXPECT_EQ(slot_at(i).enable, enabled[i]) << i;
+		EXPECT_STREQ(slot_at(i).ifname, "");
 	}
-	EXPECT_STREQ(interface_list[0].uci, "interface.name.lan1");
-	EXPECT_STREQ(interface_list[1].uci, "interface.name.lan1");
-	EXPECT_STREQ(interface_list[3].uci, "interface.name.wlan0");
-	EXPECT_STREQ(interface_list[7].uci, "interface.name.wlan7");
-	EXPECT_STREQ(interface_list[9].uci, "interface.name.bridge");
+	EXPECT_STREQ(slot_at(0).uci, "interface.name.lan1");
+	EXPECT_STREQ(slot_at(1).uci, "interface.name.lan1");
+	EXPECT_STREQ(slot_at(3).uci, "interface.name.wlan0");
+	EXPECT_STREQ(slot_at(7).uci, "interface.name.wlan7");
+	EXPECT_STREQ(slot_at(9).uci, "interface.name.bridge");
 	EXPECT_EQ(get_display_interface1(), 0);
 	EXPECT_EQ(get_display_interface2(), 3);
 }
 
 TEST_F(Table, IndexBoundaries)
 {
-	EXPECT_EQ(get_interface_by_index(11), &interface_list[11]);
-	EXPECT_EQ(get_interface_by_index(0), &interface_list[0]);
+	ASSERT_NE(get_interface_by_index(11), nullptr);
+	EXPECT_EQ(get_interface_by_index(11)->index, 11);
+	EXPECT_EQ(get_interface_by_index(0)->index, 0);
 	EXPECT_EQ(get_interface_by_index(12), nullptr);
 	EXPECT_EQ(get_interface_by_index((unsigned int)-1), nullptr);
 }
@@ -74,15 +75,15 @@ TEST_F(Table, MoveDisplayTouchesOnlyTheNamedSlot)
 
 TEST_F(Table, LookupByName)
 {
-	strcpy(interface_list[0].ifname, "lan0");
-	strcpy(interface_list[1].ifname, "lan1");
-	strcpy(interface_list[4].ifname, "dup");
-	strcpy(interface_list[6].ifname, "dup");
-	strcpy(interface_list[7].ifname, "wlan-sta");
+	strcpy(slot_at(0).ifname, "lan0");
+	strcpy(slot_at(1).ifname, "lan1");
+	strcpy(slot_at(4).ifname, "dup");
+	strcpy(slot_at(6).ifname, "dup");
+	strcpy(slot_at(7).ifname, "wlan-sta");
 
-	EXPECT_EQ(get_interface_by_name("wlan-sta"), &interface_list[7]); /* disabled, still found */
-	EXPECT_EQ(get_interface_by_name("dup"), &interface_list[4]);
-	EXPECT_EQ(get_interface_by_name(""), &interface_list[2]);
+	EXPECT_EQ(get_interface_by_name("wlan-sta"), &slot_at(7)); /* disabled, still found */
+	EXPECT_EQ(get_interface_by_name("dup"), &slot_at(4));
+	EXPECT_EQ(get_interface_by_name(""), &slot_at(2));
 	EXPECT_EQ(get_interface_by_name("lan"), nullptr);
 	EXPECT_EQ(get_interface_by_name("lan0 "), nullptr);
 	EXPECT_EQ(get_interface_by_name(nullptr), nullptr);
@@ -92,26 +93,26 @@ TEST_F(Table, SnapshotCopiesOneSlot)
 {
 	struct interface_info copy;
 
-	interface_list[5].tx_bytes = 123;
-	interface_list[5].rx_speed = 4.5;
+	slot_at(5).tx_bytes = 123;
+	slot_at(5).rx_speed = 4.5;
 	ASSERT_EQ(get_interface_snapshot(5, &copy), 0);
-	EXPECT_EQ(memcmp(&copy, &interface_list[5], sizeof(copy)), 0);
+	EXPECT_EQ(memcmp(&copy, &slot_at(5), sizeof(copy)), 0);
 	EXPECT_EQ(get_interface_snapshot(12, &copy), -1);
 	EXPECT_EQ(get_interface_snapshot(0, nullptr), -1);
 }
 
 TEST_F(Table, DumpAtDebugLevel)
 {
-	strcpy(interface_list[0].ifname, "lan0");
-	strcpy(interface_list[1].ifname, "lan1");
-	strcpy(interface_list[9].ifname, "br-lan");
-	strcpy(interface_list[7].ifname, "ath7"); /* disabled: not shown */
-	interface_list[9].tx_packets = 18446744073709551615ull;
-	interface_list[9].rx_packets = 2;
-	interface_list[9].tx_bytes = 3;
-	interface_list[9].rx_bytes = 4;
-	interface_list[9].tx_speed = 1.005;
-	interface_list[9].rx_speed = 1000.0 / 3;
+	strcpy(slot_at(0).ifname, "lan0");
+	strcpy(slot_at(1).ifname, "lan1");
+	strcpy(slot_at(9).ifname, "br-lan");
+	strcpy(slot_at(7).ifname, "ath7"); /* disabled: not shown */
+	slot_at(9).tx_packets = 18446744073709551615ull;
+	slot_at(9).rx_packets = 2;
+	slot_at(9).tx_bytes = 3;
+	slot_at(9).rx_bytes = 4;
+	slot_at(9).tx_speed = 1.005;
+	slot_at(9).rx_speed = 1000.0 / 3;
 
 	set_log_level(2);
 	EXPECT_EQ(capture_stdout([] { interface_list_dump(); }), "");
@@ -130,3 +131,13 @@ TEST_F(Table, DumpAtDebugLevel)
 }
 
 } // namespace
+
+/* The sampler and "get_interface_list" both take the wireless slot from here. */
+TEST_F(Table, WirelessSlotOfMode)
+{
+	EXPECT_EQ(wlan_slot_of_mode("ap"), 3);
+	EXPECT_EQ(wlan_slot_of_mode("client"), 7);
+	EXPECT_EQ(wlan_slot_of_mode("wds"), 7);
+	for (const char *other : { "AP", "", "ap ", "client0", "sta" })
+		EXPECT_EQ(wlan_slot_of_mode(other), -1) << other;
+}

@@ -2,9 +2,9 @@
 #include <string.h>
 
 #include "daemon_state.h"
-#include "log.h"
+#include "core/log.h"
 #include "ns_support.h"
-#include "uci_conf.h"
+#include "core/uci_conf.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
  */
 #include <stdio.h>
 
-#include "interface_list.h"
-#include "log.h"
-#include "rpc.h"
-#include "switch_stat.h"
+#include "stats/interface_list.h"
+#include "core/log.h"
+#include "rpc/rpc.h"
+#include "stats/switch_stat.h"
 
 int main(void)
 {

@@ -32,9 +32,9 @@ sdk() {
 		[ -d "$tmp/staging/usr/include/$d" ] && : >"$tmp/staging/usr/include/$d/json.h"
 	done
 	# What the build step would leave behind.
-	mkdir -p "$tmp/build/veloxd-1.0/ipkg-install/usr/sbin" "$tmp/build/veloxd-1.0/tools/veloxtop"
+	mkdir -p "$tmp/build/veloxd-1.0/ipkg-install/usr/sbin"
 	echo veloxd >"$tmp/build/veloxd-1.0/ipkg-install/usr/sbin/veloxd"
-	echo veloxtop >"$tmp/build/veloxd-1.0/tools/veloxtop/veloxtop"
+	echo veloxtop >"$tmp/build/veloxd-1.0/ipkg-install/usr/sbin/veloxtop"
 }
 mk() {
 	make -s -C "$pkg" TOPDIR="$here/sdk" STAGING_DIR="$tmp/staging" BUILD_DIR="$tmp/build" \

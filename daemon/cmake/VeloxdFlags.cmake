@@ -1,0 +1,30 @@
+# The language every generation's compiler knows (gcc 4.6 at the oldest) and
+# nothing of the C++ runtime: no standard library headers, exceptions, RTTI
+# or guarded statics, and the C driver links, so libstdc++ is never needed.
+# Per source file, as CMake 2.8.9 allows.
+set(VELOXD_C_FLAGS "-std=gnu99")
+set(VELOXD_CXX_FLAGS "-std=gnu++0x -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics")
+
+function(veloxd_language_flags)
+  foreach(_src ${ARGN})
+    if(_src MATCHES "\\.c$")
+      set_source_files_properties(${_src} PROPERTIES COMPILE_FLAGS "${VELOXD_C_FLAGS}")
+    else()
+      set_source_files_properties(${_src} PROPERTIES COMPILE_FLAGS "${VELOXD_CXX_FLAGS}")
+    endif()
+  endforeach()
+endfunction()
+
+# A program of the daemon's own: its sources in the daemon's dialect, linked
+# without the C++ runtime.
+function(veloxd_runtime_free target)
+  get_target_property(_sources ${target} SOURCES)
+  veloxd_language_flags(${_sources})
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+endfunction()
+
+# Sanitized host builds: clang's UBSan checks calls through function
+# pointers with C++ type information, which the daemon does not link.
+if(VELOXD_SANITIZE MATCHES "undefined" AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(VELOXD_CXX_FLAGS "${VELOXD_CXX_FLAGS} -fno-sanitize=function")
+endif()

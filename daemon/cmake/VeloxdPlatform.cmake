@@ -1,0 +1,103 @@
+# The platform libraries veloxd and veloxtop link, and what their OpenWrt
+# generation offers. From an SDK's staging directory on CMAKE_PREFIX_PATH
+# (VELOXD_PLATFORM_FROM_PREFIX), or the host build's targets. What comes and
+# goes between generations is probed, never read off a version number.
+# Only what CMake 2.8.9 understands.
+include(CheckIncludeFile)
+include(CheckLibraryExists)
+include(CheckSymbolExists)
+include(CheckCSourceCompiles)
+
+find_package(Threads REQUIRED)
+
+if(VELOXD_PLATFORM_FROM_PREFIX)
+  find_path(VELOXD_UBOX_INCLUDE_DIR libubox/uloop.h)
+  find_path(VELOXD_UBUS_INCLUDE_DIR libubus.h)
+  find_path(VELOXD_UCI_INCLUDE_DIR uci.h)
+  foreach(_lib ubox ubus uci blobmsg_json)
+    find_library(VELOXD_${_lib}_LIBRARY ${_lib})
+    if(NOT VELOXD_${_lib}_LIBRARY)
+      message(FATAL_ERROR "veloxd: lib${_lib} not found: put the staging directory on CMAKE_PREFIX_PATH")
+    endif()
+  endforeach()
+  foreach(_dir UBOX UBUS UCI)
+    if(NOT VELOXD_${_dir}_INCLUDE_DIR)
+      message(FATAL_ERROR "veloxd: the ${_dir} headers were not found under CMAKE_PREFIX_PATH")
+    endif()
+  endforeach()
+  set(_platform_includes ${VELOXD_UBOX_INCLUDE_DIR} ${VELOXD_UBUS_INCLUDE_DIR} ${VELOXD_UCI_INCLUDE_DIR})
+  get_filename_component(_platform_libdir ${VELOXD_ubox_LIBRARY} PATH)
+  set(_ubox ${VELOXD_ubox_LIBRARY})
+  set(_ubus ${VELOXD_ubus_LIBRARY})
+  set(_uci ${VELOXD_uci_LIBRARY})
+  set(_blobmsg_json ${VELOXD_blobmsg_json_LIBRARY})
+else()
+  set(_platform_includes)
+  foreach(_t ubox ubus uci)
+    get_target_property(_dirs ${_t} INTERFACE_INCLUDE_DIRECTORIES)
+    list(APPEND _platform_includes ${_dirs})
+  endforeach()
+  set(_platform_libdir "")
+  set(_ubox ubox)
+  set(_ubus ubus)
+  set(_uci uci)
+  set(_blobmsg_json blobmsg_json)
+endif()
+list(REMOVE_DUPLICATES _platform_includes)
+
+# json-c: <json.h> in json-c/ (0.11 on) or json/ (0.9, 0.10), and the
+# library of the same generation, libjson-c or libjson.
+find_path(VELOXD_JSON_INCLUDE_DIR json.h PATH_SUFFIXES json-c json)
+set(CMAKE_REQUIRED_INCLUDES ${VELOXD_JSON_INCLUDE_DIR})
+check_include_file(json.h VELOXD_HAVE_JSON_H)
+if(NOT VELOXD_HAVE_JSON_H)
+  message(FATAL_ERROR "veloxd: no usable json.h of json-c (found '${VELOXD_JSON_INCLUDE_DIR}')")
+endif()
+if(VELOXD_JSON_INCLUDE_DIR MATCHES "json-c$")
+  set(_json_names json-c json)
+else()
+  set(_json_names json json-c)
+endif()
+foreach(_name ${_json_names})
+  string(REPLACE "-" "_" _var VELOXD_HAVE_LIB${_name})
+  if(NOT VELOXD_JSON_LIBNAME)
+    check_library_exists(${_name} json_object_new_array "${_platform_libdir}" ${_var})
+    if(${_var})
+      set(VELOXD_JSON_LIBNAME ${_name})
+    endif()
+  endif()
+endforeach()
+if(NOT VELOXD_JSON_LIBNAME)
+  message(FATAL_ERROR "veloxd: neither libjson-c nor libjson links")
+endif()
+find_library(VELOXD_JSON_LIBRARY ${VELOXD_JSON_LIBNAME} HINTS ${_platform_libdir})
+
+set(CMAKE_REQUIRED_INCLUDES ${_platform_includes} ${VELOXD_JSON_INCLUDE_DIR})
+# Told apart only in the summary and the era builds of the suite: the daemon
+# fills its method records by name, so it needs neither the macro nor a result.
+check_symbol_exists(UBUS_METHOD_NOARG libubus.h VELOXD_HAVE_UBUS_METHOD_NOARG)
+check_c_source_compiles("#include <libubox/uloop.h>
+int main(void) { __typeof__(uloop_run()) r = 0; return r; }" VELOXD_ULOOP_RUN_RETURNS_INT)
+# Newer libuci prefers an override directory to the one the daemon chooses.
+check_symbol_exists(UCI_CONF2DIR uci.h VELOXD_HAVE_UCI_CONF2DIR)
+set(CMAKE_REQUIRED_INCLUDES)
+
+set(VELOXD_PLATFORM_INCLUDES ${_platform_includes} ${VELOXD_JSON_INCLUDE_DIR})
+set(VELOXD_UCI_LIBS ${_uci})
+set(VELOXD_UBUS_LIBS ${_ubus} ${_ubox})
+set(VELOXD_JSON_LIBS ${_blobmsg_json} ${VELOXD_JSON_LIBRARY})
+set(VELOXD_PLATFORM_DEFINITIONS)
+if(VELOXD_HAVE_UCI_CONF2DIR)
+  list(APPEND VELOXD_PLATFORM_DEFINITIONS -DVELOXD_HAVE_UCI_CONF2DIR)
+endif()
+
+foreach(_probe VELOXD_HAVE_UBUS_METHOD_NOARG VELOXD_ULOOP_RUN_RETURNS_INT VELOXD_HAVE_UCI_CONF2DIR)
+  if(${_probe})
+    set(_${_probe} yes)
+  else()
+    set(_${_probe} no)
+  endif()
+endforeach()
+message(STATUS "veloxd platform: json.h in ${VELOXD_JSON_INCLUDE_DIR}/, lib${VELOXD_JSON_LIBNAME}; "
+  "UBUS_METHOD_NOARG ${_VELOXD_HAVE_UBUS_METHOD_NOARG}; uloop_run returns int ${_VELOXD_ULOOP_RUN_RETURNS_INT}; "
+  "uci override dir ${_VELOXD_HAVE_UCI_CONF2DIR}")

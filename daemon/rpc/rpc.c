@@ -1,0 +1,120 @@
+/* Bus connection, the published "veloxd" object and the event loop. */
+#include "rpc/rpc.h"
+
+#include <stdbool.h>
+#include <string.h>
+
+#include <libubox/uloop.h>
+#include <libubus.h>
+
+#include "core/log.h"
+#include "rpc/rpc_bus.h"
+#include "rpc/rpc_methods.h"
+
+#define RPC_SOCKET_PATH "/var/run/ubus.sock"
+#define RPC_OBJECT_NAME "veloxd"
+
+struct ubus_context *rpc_ctx;
+
+static const struct {
+	const char *name;
+	ubus_handler_t handler;
+	bool takes_args;
+} rpc_method_table[] = {
+	{ "test", ubus_test, false },
+	{ "get_interface_list", ubus_get_interface_list, false },
+	{ "get_display_interface", ubus_get_display_interface, false },
+	{ "get_throughput", ubus_get_throughput, false },
+	{ "get_lan_port_info", ubus_get_lan_port_info, true },
+	{ "set_display_interface", ubus_set_display_interface, true },
+};
+
+#define RPC_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
+
+static struct ubus_method rpc_methods[RPC_METHOD_COUNT];
+static struct ubus_object_type rpc_object_type;
+static struct ubus_object rpc_object;
+
+/*
+ * Filled member by member: the records gained members between library
+ * generations and their initialiser macros do not compile everywhere.
+ */
+static void rpc_object_init(void)
+{
+	int i;
+
+	rpc_policy_init();
+	memset(rpc_methods, 0, sizeof(rpc_methods));
+	for (i = 0; i < RPC_METHOD_COUNT; i++) {
+		rpc_methods[i].name = rpc_method_table[i].name;
+		rpc_methods[i].handler = rpc_method_table[i].handler;
+		if (!rpc_method_table[i].takes_args)
+			continue;
+		rpc_methods[i].policy = interface_policy;
+		rpc_methods[i].n_policy = __RPC_ARG_MAX;
+	}
+
+	memset(&rpc_object_type, 0, sizeof(rpc_object_type));
+	rpc_object_type.name = RPC_OBJECT_NAME;
+	rpc_object_type.methods = rpc_methods;
+	rpc_object_type.n_methods = RPC_METHOD_COUNT;
+
+	memset(&rpc_object, 0, sizeof(rpc_object));
+	rpc_object.name = RPC_OBJECT_NAME;
+	rpc_object.type = &rpc_object_type;
+	rpc_object.methods = rpc_methods;
+	rpc_object.n_methods = RPC_METHOD_COUNT;
+}
+
+/*
+ * When ubusd goes away the loop has already dropped our socket by the time
+ * the library reports the loss, so the library's own handler would leave us
+ * idling in uloop_run for ever. End the loop so the process exits and the
+ * supervisor can start it again.
+ */
+static void rpc_connection_lost(struct ubus_context *ctx)
+{
+	log_error("Lost connection to ubusd\n");
+	uloop_end();
+}
+
+/* Firmware from 2021 on keeps the socket elsewhere: then the library knows where. */
+static struct ubus_context *rpc_connect(void)
+{
+	struct ubus_context *ctx = ubus_connect(RPC_SOCKET_PATH);
+
+	return ctx ? ctx : ubus_connect(NULL);
+}
+
+static int ubus_init(void)
+{
+	rpc_ctx = rpc_connect();
+	if (!rpc_ctx) {
+		log_error("Connnect to ubusd failed\n\n");
+		return -1;
+	}
+	rpc_ctx->connection_lost = rpc_connection_lost;
+	uloop_fd_add(&rpc_ctx->sock, ULOOP_READ | ULOOP_BLOCKING);
+	return 0;
+}
+
+void rpc_run(void)
+{
+	uloop_init();
+
+	if (ubus_init() != 0) {
+		log_error("Initialise ubus failed\n");
+		goto out;
+	}
+	rpc_object_init();
+	if (ubus_add_object(rpc_ctx, &rpc_object) != 0) {
+		log_error("Register RPC methods failed\n");
+		goto out;
+	}
+	/* Its result, where there is one, says nothing the daemon acts on. */
+	uloop_run();
+out:
+	uloop_done();
+	if (rpc_ctx)
+		ubus_free(rpc_ctx);
+}
