@@ -94,7 +94,28 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseError, ::testing::Values(
 	ErrCase{ "config\n", "Parse error (invalid command) at line 1, byte 0" },
 	ErrCase{ "config a x\n\toption\n", "Parse error (invalid command) at line 2, byte 1" },
 	ErrCase{ "package a.b\n", "Parse error (invalid character in name field) at line 1, byte 12" },
-	ErrCase{ "config a x\n\toption b-c 1\n", "Parse error (invalid character in name field) at line 2, byte 12" }));
+	ErrCase{ "config a x\n\toption b-c 1\n", "Parse error (invalid character in name field) at line 2, byte 12" },
+	ErrCase{ "config a x\n\toption x 'y';x\n", "Parse error (invalid command) at line 2, byte 14" },
+	ErrCase{ "config a x\n\toption x \"y\";config\n", "Parse error (invalid command) at line 2, byte 14" },
+	ErrCase{ "config a 'x';option b c d\n", "Parse error (too many arguments) at line 1, byte 26" }));
+
+// A ';' right after a closing quote separates statements like one after
+// white space; glued to an unquoted word it still ends the line.
+TEST(Parse, SemicolonAfterQuoteSeparates)
+{
+	TempDir d;
+	write_file(d.conf_file("s"),
+		   "config t 'a';option x 'y';option z 'w'\n"
+		   "\tlist l 'a';list l \"b\"; list l c\n"
+		   "\toption q \"1\"; option r 2\n"
+		   "\toption e '';option f 'g'\n"
+		   "\toption u v; option dropped 1\n"
+		   "\toption m 'n'x;option dropped2 1\n");
+	Loaded l(d, "s");
+	ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
+	EXPECT_EQ(dump_package(l.p), "a \"t\"\n\tx = \"y\"\n\tz = \"w\"\n\tl = [\"a\", \"b\", \"c\"]\n"
+				     "\tq = \"1\"\n\tr = \"2\"\n\tf = \"g\"\n\tu = \"v\"\n\tm = \"nx\"\n");
+}
 
 TEST(Parse, NonStrictSkipsFaultyLines)
 {
@@ -243,12 +264,41 @@ TEST(ParseHostile, EdgesOfTheBuffer)
 		Loaded l(d, "edge");
 		EXPECT_TRUE(l.rc == UCI_OK || l.rc == UCI_ERR_PARSE) << t;
 	}
-	static const char nul_text[] = "config t s\n\toption o 'a\0b'\n\toption p q\0r\n";
-	std::string with_nul(nul_text, sizeof(nul_text) - 1);
-	write_file(d.conf_file("nul"), with_nul);
-	Loaded l(d, "nul");
-	ASSERT_EQ(l.rc, UCI_OK);
-	EXPECT_EQ(dump_package(l.p), "s \"t\"\n\to = \"a\"\n\tp = \"q\"\n");
+}
+
+// A NUL byte inside a word refuses the line: an error in strict mode, the
+// line skipped otherwise; in a comment it is harmless.
+TEST(Parse, NulByteRefusesTheLine)
+{
+	static const struct {
+		const char *text;
+		size_t len;
+		const char *message;
+	} cases[] = {
+		{ "config t s\n\toption o 'a\0b'\n", 27, "invalid character in value field) at line 2, byte 16" },
+		{ "config t s\n\toption p q\0r\n", 25, "invalid character in value field) at line 2, byte 14" },
+		{ "config t s\n\toption p\0 q\n", 24, "invalid character in name field) at line 2, byte 11" },
+		{ "config t s\nconfig t\0u p\n", 24, "invalid character in type field) at line 2, byte 11" },
+		{ "config t s\n\0option p q\n", 23, "invalid command) at line 2, byte 0" },
+		{ "config t s\n\toption p q \0\n", 25, "too many arguments) at line 2, byte 14" },
+	};
+	TempDir d;
+	for (const auto &c : cases) {
+		std::string text(c.text, c.len);
+		write_file(d.conf_file("nul"), text + "\toption z 1\n");
+		Loaded strict(d, "nul");
+		EXPECT_EQ(strict.rc, UCI_ERR_PARSE);
+		EXPECT_EQ(error_text(strict.ctx), std::string("Parse error (") + c.message);
+		Loaded lax(d, "nul", false);
+		ASSERT_EQ(lax.rc, UCI_OK);
+		std::string tree = dump_package(lax.p);
+		EXPECT_EQ(tree.find("\tp = "), std::string::npos) << tree;
+		EXPECT_NE(tree.find("\tz = \"1\""), std::string::npos) << tree;
+	}
+	static const char comment[] = "config t s # a\0b\n\toption z 1\n";
+	write_file(d.conf_file("c"), std::string(comment, sizeof(comment) - 1));
+	Loaded l(d, "c");
+	ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
 }
 
 } // namespace
