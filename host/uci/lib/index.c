@@ -9,6 +9,9 @@
 #include "internal.h"
 
 #define INDEX_MIN 64
+/* Options of a section this small are found faster by walking its list;
+ * a section's options enter the index when it grows past this. */
+#define SMALL_SECTION 16
 
 struct tree_index {
 	struct usec **sec;
@@ -17,11 +20,17 @@ struct tree_index {
 	size_t opt_mask, nopt;
 };
 
+/* FNV-1a and a final mix: multiplication only carries bits upwards, and
+ * the table is indexed by the low bits. */
 static uint32_t name_hash(uint32_t h, const char *s)
 {
 	for (; *s; s++)
 		h = (h ^ (unsigned char)*s) * 16777619u;
-	return h;
+	h ^= h >> 16;
+	h *= 0x85ebca6bu;
+	h ^= h >> 13;
+	h *= 0xc2b2ae35u;
+	return h ^ (h >> 16);
 }
 
 static uint32_t sec_hash(const char *name)
@@ -32,7 +41,7 @@ static uint32_t sec_hash(const char *name)
 static uint32_t opt_hash(const struct uci_section *s, const char *name)
 {
 	uintptr_t v = (uintptr_t)s;
-	return name_hash(2166136261u ^ (uint32_t)(v ^ (v >> 29)) * 2654435761u, name);
+	return name_hash(2166136261u ^ (uint32_t)((v >> 4) ^ (v >> 32)), name);
 }
 
 struct tree_index *index_new(void)
@@ -114,9 +123,12 @@ void index_add_section(struct uci_package *p, struct usec *u)
 	x->nsec++;
 }
 
+/* A package being freed has dropped its index already. */
 void index_del_section(struct uci_package *p, struct usec *u)
 {
 	struct tree_index *x = index_of(p);
+	if (!x)
+		return;
 	for (struct usec **pp = &x->sec[u->hash & x->sec_mask]; *pp; pp = &(*pp)->hnext) {
 		if (*pp == u) {
 			*pp = u->hnext;
@@ -126,21 +138,42 @@ void index_del_section(struct uci_package *p, struct usec *u)
 	}
 }
 
-void index_add_option(struct uci_package *p, struct uopt *u)
+static void hash_option(struct tree_index *x, struct uopt *u)
 {
-	struct tree_index *x = index_of(p);
 	if (x->nopt > x->opt_mask)
 		grow_opt(x);
 	u->hash = opt_hash(u->o.section, u->o.e.name);
 	struct uopt **b = &x->opt[u->hash & x->opt_mask];
 	u->hnext = *b;
 	*b = u;
+	u->indexed = true;
 	x->nopt++;
 }
 
-void index_del_option(struct uci_package *p, struct uopt *u)
+/* Called with u already on the section's list. */
+void index_add_option(struct uci_section *s, struct uopt *u)
 {
-	struct tree_index *x = index_of(p);
+	struct usec *us = (struct usec *)s;
+	struct tree_index *x = index_of(s->package);
+	if (++us->nopt <= SMALL_SECTION)
+		return;
+	if (us->big) {
+		hash_option(x, u);
+		return;
+	}
+	us->big = true;
+	for (struct uci_list *l = s->options.next; l != &s->options; l = l->next)
+		hash_option(x, (struct uopt *)l);
+}
+
+void index_del_option(struct uci_section *s, struct uopt *u)
+{
+	struct usec *us = (struct usec *)s;
+	struct tree_index *x = index_of(s->package);
+	us->nopt--;
+	if (!x || !u->indexed)
+		return;
+	u->indexed = false;
 	for (struct uopt **pp = &x->opt[u->hash & x->opt_mask]; *pp; pp = &(*pp)->hnext) {
 		if (*pp == u) {
 			*pp = u->hnext;
@@ -177,6 +210,10 @@ struct uci_section *index_find_section(struct uci_package *p, const char *name)
 
 struct uci_option *index_find_option(struct uci_section *s, const char *name)
 {
+	if (!((struct usec *)s)->big) {
+		struct uci_element *e = first_named(&s->options, name);
+		return e ? uci_to_option(e) : NULL;
+	}
 	struct tree_index *x = index_of(s->package);
 	uint32_t h = opt_hash(s, name);
 	struct uopt *hit = NULL;

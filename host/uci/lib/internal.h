@@ -24,6 +24,8 @@ struct usec {
 	struct uci_section s;
 	struct usec *hnext; /* name index chain */
 	uint32_t hash;
+	unsigned int nopt;  /* options, and whether the index holds them */
+	bool big;
 	char *own_name;
 	char *own_type;
 	char data[];
@@ -33,6 +35,7 @@ struct uopt {
 	struct uci_option o;
 	struct uopt *hnext;
 	uint32_t hash;
+	bool indexed;
 	char *own_name;
 	char *own_value;
 	char data[];
@@ -98,8 +101,8 @@ struct tree_index *index_new(void);
 void index_free(struct tree_index *x);
 void index_add_section(struct uci_package *p, struct usec *u);
 void index_del_section(struct uci_package *p, struct usec *u);
-void index_add_option(struct uci_package *p, struct uopt *u);
-void index_del_option(struct uci_package *p, struct uopt *u);
+void index_add_option(struct uci_section *s, struct uopt *u);
+void index_del_option(struct uci_section *s, struct uopt *u);
 struct uci_section *index_find_section(struct uci_package *p, const char *name);
 struct uci_option *index_find_option(struct uci_section *s, const char *name);
 

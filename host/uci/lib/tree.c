@@ -118,6 +118,8 @@ struct uci_package *pkg_new(struct uci_context *ctx, const char *name, const cha
 
 void pkg_free(struct uci_package *p)
 {
+	struct tree_index *x = p->priv;
+	p->priv = NULL;
 	struct uci_list *l = p->sections.next;
 	while (l != &p->sections) {
 		struct uci_list *next = l->next;
@@ -127,7 +129,7 @@ void pkg_free(struct uci_package *p)
 	delta_free_list(&p->delta);
 	delta_free_list(&p->saved_delta);
 	ul_del(&p->e.list);
-	index_free(p->priv);
+	index_free(x);
 	free(p);
 }
 
@@ -264,7 +266,7 @@ static struct uci_option *opt_new(struct uci_section *s, const char *name, const
 		ul_init(&o->v.list);
 	}
 	ul_add_tail(&s->options, &o->e.list);
-	index_add_option(s->package, u);
+	index_add_option(s, u);
 	return o;
 }
 
@@ -373,10 +375,10 @@ bool opt_rename(struct uci_option *o, const char *name)
 	char *n = strdup(name);
 	if (!n)
 		return false;
-	index_del_option(o->section->package, u);
+	index_del_option(o->section, u);
 	free(u->own_name);
 	u->own_name = o->e.name = n;
-	index_add_option(o->section->package, u);
+	index_add_option(o->section, u);
 	return true;
 }
 
@@ -385,7 +387,7 @@ void opt_free(struct uci_option *o)
 	struct uopt *u = (struct uopt *)o;
 	if (o->type == UCI_TYPE_LIST)
 		elem_free_list(&o->v.list);
-	index_del_option(o->section->package, u);
+	index_del_option(o->section, u);
 	ul_del(&o->e.list);
 	free(u->own_name);
 	free(u->own_value);
