@@ -97,30 +97,27 @@ static int write_all(int fd, const char *b, size_t n)
 	return 0;
 }
 
-/* Opens a file that must be a regular one. O_NONBLOCK keeps a FIFO or a
- * device put in its place from stalling the caller in open(); such files are
- * refused before anything reads them. */
-static int open_regular(const char *path, int flags, mode_t mode, int *fdp)
+/* Opens a file that must be a regular one; st receives its status.
+ * O_NONBLOCK keeps a FIFO or a device put in its place from stalling the
+ * caller in open(); such files are refused before anything reads them. On
+ * a regular file the flag changes nothing, so it stays. */
+static int open_regular(const char *path, int flags, mode_t mode, int *fdp, struct stat *st)
 {
 	int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
 	if (fd < 0)
 		return (errno == ENOENT || errno == ENOTDIR) ? UCI_ERR_NOTFOUND : UCI_ERR_IO;
-	struct stat st;
-	if (fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+	if (fstat(fd, st) < 0 || !S_ISREG(st->st_mode)) {
 		close(fd);
 		return UCI_ERR_NOTFOUND;
 	}
-	int fl = fcntl(fd, F_GETFL);
-	if (fl >= 0)
-		fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
 	*fdp = fd;
 	return 0;
 }
 
-static bool same_file(int fd, const char *path)
+static bool same_file(const struct stat *a, const char *path)
 {
-	struct stat a, b;
-	return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+	struct stat b;
+	return stat(path, &b) == 0 && a->st_ino == b.st_ino && a->st_dev == b.st_dev;
 }
 
 /* Opens a config file for reading under a shared lock. A commit replaces the
@@ -130,14 +127,14 @@ static bool same_file(int fd, const char *path)
  * few rounds it keeps the one it holds, an older but complete version. */
 #define OPEN_CONFIG_ROUNDS 8
 
-static int open_config_shared(const char *path, int *fdp)
+static int open_config_shared(const char *path, int *fdp, struct stat *st)
 {
 	for (int round = 1;; round++) {
-		int fd, r = open_regular(path, O_RDONLY, 0, &fd);
+		int fd, r = open_regular(path, O_RDONLY, 0, &fd, st);
 		if (r)
 			return r;
 		lock_fd(fd, LOCK_SH);
-		if (round == OPEN_CONFIG_ROUNDS || same_file(fd, path)) {
+		if (round == OPEN_CONFIG_ROUNDS || same_file(st, path)) {
 			*fdp = fd;
 			return 0;
 		}
@@ -153,11 +150,12 @@ static int open_config_shared(const char *path, int *fdp)
 static int lock_config_exclusive(const char *path, int *fdp)
 {
 	for (int round = 0; round < LOCK_CONFIG_ROUNDS; round++) {
-		int fd, r = open_regular(path, O_RDWR | O_CREAT, UCI_FILEMODE, &fd);
+		struct stat st;
+		int fd, r = open_regular(path, O_RDWR | O_CREAT, UCI_FILEMODE, &fd, &st);
 		if (r)
 			return r == UCI_ERR_NOTFOUND ? UCI_ERR_IO : r;
 		lock_fd(fd, LOCK_EX);
-		if (same_file(fd, path)) {
+		if (same_file(&st, path)) {
 			*fdp = fd;
 			return 0;
 		}
@@ -184,7 +182,9 @@ static size_t committed_prefix(const char *buf, size_t len, const struct stat *c
 {
 	char mark[128];
 	int ml;
-	if (!cfg || (ml = format_mark(mark, sizeof(mark), cfg)) <= 0 || (size_t)ml >= sizeof(mark))
+	if (!cfg || !memchr(buf, '#', len))
+		return 0;
+	if ((ml = format_mark(mark, sizeof(mark), cfg)) <= 0 || (size_t)ml >= sizeof(mark))
 		return 0;
 	size_t skip = 0;
 	for (size_t off = 0; off + (size_t)ml <= len;) {
@@ -221,7 +221,8 @@ static int apply_deltas(struct uci_context *ctx, struct uci_package *p, const st
 			char *path = join(pb, sizeof(pb), e->name, p->e.name);
 			if (!path)
 				return -UCI_ERR_MEM;
-			int r = open_regular(path, O_RDONLY, 0, &fd);
+			struct stat st;
+			int r = open_regular(path, O_RDONLY, 0, &fd, &st);
 			unjoin(path, pb);
 			if (r)
 				continue;
@@ -297,14 +298,14 @@ int uci_load_pkg(struct uci_context *ctx, const char *name, struct uci_package *
 	char *path = is_path ? (char *)name : join(pb, sizeof(pb), ctx->confdir, name);
 	if (!path)
 		return UCI_ERR_MEM;
-	int fd, r = open_config_shared(path, &fd);
+	struct stat st;
+	int fd, r = open_config_shared(path, &fd, &st);
 	struct uci_package *p = NULL;
 	if (!r) {
-		struct stat st;
 		r = parse_fd(ctx, fd, pkgname, path, &p);
 		if (!r && !is_path) {
 			p->has_delta = true;
-			int n = apply_deltas(ctx, p, fstat(fd, &st) ? NULL : &st, false, -1);
+			int n = apply_deltas(ctx, p, &st, false, -1);
 			if (n < 0) {
 				r = -n;
 				pkg_free(p);
@@ -389,7 +390,7 @@ static int save_deltas(struct uci_context *ctx, struct uci_package *p)
 		return UCI_ERR_MEM;
 	}
 	int fd;
-	r = open_regular(spath, O_RDWR | O_CREAT | O_APPEND, mode, &fd);
+	r = open_regular(spath, O_RDWR | O_CREAT | O_APPEND, mode, &fd, &st);
 	unjoin(spath, pb);
 	if (r) {
 		sb_free(&b);
@@ -552,7 +553,8 @@ static int open_savefile_locked(struct uci_context *ctx, const char *name)
 	if (!spath)
 		return -1;
 	int fd;
-	int r = open_regular(spath, O_RDWR, 0, &fd);
+	struct stat st;
+	int r = open_regular(spath, O_RDWR, 0, &fd, &st);
 	unjoin(spath, pb);
 	if (r)
 		return -1;

@@ -8,7 +8,7 @@
 
 #include "internal.h"
 
-#define INDEX_MIN 64
+#define INDEX_MIN 8
 /* Options of a section this small are found faster by walking its list;
  * a section's options enter the index when it grows past this. */
 #define SMALL_SECTION 16
