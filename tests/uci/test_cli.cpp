@@ -214,6 +214,25 @@ TEST_F(Cli, WholeStoreCommands)
 	EXPECT_EQ(read_file(d.conf_file("aa")), "\nconfig t 'x'\n\toption o '2'\n\n");
 }
 
+// One package that does not parse is reported; the others are still listed
+// and show, export and changes exit 0. A commit that fails exits 1.
+TEST_F(Cli, WholeStoreCommandsPastABrokenPackage)
+{
+	write_file(d.conf_file("bad"), "config t x\nfoo\n");
+	expect({ "set", "net.lan.ifname=eth3" }, "");
+	const char *err = "uci: Parse error (invalid command) at line 2, byte 0\n";
+	expect({ "changes" }, "net.lan.ifname='eth3'\n", 0, err);
+	RunResult show = run({ "show" });
+	EXPECT_EQ(show.status, 0);
+	EXPECT_EQ(show.err, err);
+	EXPECT_EQ(show.out.substr(0, 14), "net.lan=interf");
+	RunResult exp = run({ "export" });
+	EXPECT_EQ(exp.status, 0);
+	EXPECT_EQ(exp.out.substr(0, 13), "package net\n\n");
+	expect({ "commit" }, "", 1, err);
+	EXPECT_NE(read_file(d.conf_file("net")).find("option ifname 'eth3'"), std::string::npos);
+}
+
 TEST_F(Cli, ImportWritesPackage)
 {
 	RunResult r = run_uci({ "-c", d.conf(), "-t", d.save(), "import", "fresh" }, "config t s\n\toption a 'b c'\n");

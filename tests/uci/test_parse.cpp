@@ -1,7 +1,12 @@
 // Config file syntax: golden files, error positions, names, hostile input.
 #include <gtest/gtest.h>
 
+#include <linux/perf_event.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "uci_test_util.h"
@@ -94,7 +99,28 @@ INSTANTIATE_TEST_SUITE_P(Table, ParseError, ::testing::Values(
 	ErrCase{ "config\n", "Parse error (invalid command) at line 1, byte 0" },
 	ErrCase{ "config a x\n\toption\n", "Parse error (invalid command) at line 2, byte 1" },
 	ErrCase{ "package a.b\n", "Parse error (invalid character in name field) at line 1, byte 12" },
-	ErrCase{ "config a x\n\toption b-c 1\n", "Parse error (invalid character in name field) at line 2, byte 12" }));
+	ErrCase{ "config a x\n\toption b-c 1\n", "Parse error (invalid character in name field) at line 2, byte 12" },
+	ErrCase{ "config a x\n\toption x 'y';x\n", "Parse error (invalid command) at line 2, byte 14" },
+	ErrCase{ "config a x\n\toption x \"y\";config\n", "Parse error (invalid command) at line 2, byte 14" },
+	ErrCase{ "config a 'x';option b c d\n", "Parse error (too many arguments) at line 1, byte 26" }));
+
+// A ';' right after a closing quote separates statements like one after
+// white space; glued to an unquoted word it still ends the line.
+TEST(Parse, SemicolonAfterQuoteSeparates)
+{
+	TempDir d;
+	write_file(d.conf_file("s"),
+		   "config t 'a';option x 'y';option z 'w'\n"
+		   "\tlist l 'a';list l \"b\"; list l c\n"
+		   "\toption q \"1\"; option r 2\n"
+		   "\toption e '';option f 'g'\n"
+		   "\toption u v; option dropped 1\n"
+		   "\toption m 'n'x;option dropped2 1\n");
+	Loaded l(d, "s");
+	ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
+	EXPECT_EQ(dump_package(l.p), "a \"t\"\n\tx = \"y\"\n\tz = \"w\"\n\tl = [\"a\", \"b\", \"c\"]\n"
+				     "\tq = \"1\"\n\tr = \"2\"\n\tf = \"g\"\n\tu = \"v\"\n\tm = \"nx\"\n");
+}
 
 TEST(Parse, NonStrictSkipsFaultyLines)
 {
@@ -243,12 +269,129 @@ TEST(ParseHostile, EdgesOfTheBuffer)
 		Loaded l(d, "edge");
 		EXPECT_TRUE(l.rc == UCI_OK || l.rc == UCI_ERR_PARSE) << t;
 	}
-	static const char nul_text[] = "config t s\n\toption o 'a\0b'\n\toption p q\0r\n";
-	std::string with_nul(nul_text, sizeof(nul_text) - 1);
-	write_file(d.conf_file("nul"), with_nul);
-	Loaded l(d, "nul");
+}
+
+// A NUL byte inside a word refuses the line: an error in strict mode, the
+// line skipped otherwise; in a comment it is harmless.
+TEST(Parse, NulByteRefusesTheLine)
+{
+	static const struct {
+		const char *text;
+		size_t len;
+		const char *message;
+	} cases[] = {
+		{ "config t s\n\toption o 'a\0b'\n", 27, "invalid character in value field) at line 2, byte 16" },
+		{ "config t s\n\toption p q\0r\n", 25, "invalid character in value field) at line 2, byte 14" },
+		{ "config t s\n\toption p\0 q\n", 24, "invalid character in name field) at line 2, byte 11" },
+		{ "config t s\nconfig t\0u p\n", 24, "invalid character in type field) at line 2, byte 11" },
+		{ "config t s\n\0option p q\n", 23, "invalid command) at line 2, byte 0" },
+		{ "config t s\n\toption p q \0\n", 25, "too many arguments) at line 2, byte 14" },
+	};
+	TempDir d;
+	for (const auto &c : cases) {
+		std::string text(c.text, c.len);
+		write_file(d.conf_file("nul"), text + "\toption z 1\n");
+		Loaded strict(d, "nul");
+		EXPECT_EQ(strict.rc, UCI_ERR_PARSE);
+		EXPECT_EQ(error_text(strict.ctx), std::string("Parse error (") + c.message);
+		Loaded lax(d, "nul", false);
+		ASSERT_EQ(lax.rc, UCI_OK);
+		std::string tree = dump_package(lax.p);
+		EXPECT_EQ(tree.find("\tp = "), std::string::npos) << tree;
+		EXPECT_NE(tree.find("\tz = \"1\""), std::string::npos) << tree;
+	}
+	static const char comment[] = "config t s # a\0b\n\toption z 1\n";
+	write_file(d.conf_file("c"), std::string(comment, sizeof(comment) - 1));
+	Loaded l(d, "c");
+	ASSERT_EQ(l.rc, UCI_OK) << error_text(l.ctx);
+}
+
+// Work of one load: user-space instructions where the kernel lets us count
+// them, else CPU time. Either way a ratio, never a wall-clock limit.
+double load_work(const TempDir &d, const char *pkg, bool *counted)
+{
+	struct perf_event_attr a = {};
+	a.type = PERF_TYPE_HARDWARE;
+	a.size = sizeof(a);
+	a.config = PERF_COUNT_HW_INSTRUCTIONS;
+	a.exclude_kernel = 1;
+	a.exclude_hv = 1;
+	int fd = (int)syscall(SYS_perf_event_open, &a, 0, -1, -1, 0);
+	*counted = fd >= 0;
+	struct timespec t0, t1;
+	clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
+	long long before = 0, after = 0;
+	if (fd >= 0 && read(fd, &before, sizeof(before)) != sizeof(before))
+		*counted = false;
+	Loaded l(d, pkg);
+	if (fd >= 0 && read(fd, &after, sizeof(after)) != sizeof(after))
+		*counted = false;
+	clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t1);
+	if (fd >= 0)
+		close(fd);
+	EXPECT_EQ(l.rc, UCI_OK);
+	if (*counted)
+		return (double)(after - before);
+	return (t1.tv_sec - t0.tv_sec) * 1e9 + (t1.tv_nsec - t0.tv_nsec);
+}
+
+// Ten times the sections must cost about ten times the work, not a hundred:
+// named sections and sections of many options once made loading quadratic.
+TEST(ParseScale, WorkGrowsLinearly)
+{
+	TempDir d;
+	for (int scale : { 1, 10 }) {
+		std::string text;
+		for (int i = 0; i < 4000 * scale; i++)
+			text += "config iface 's" + std::to_string(i) + "'\n\toption ifname 'eth" + std::to_string(i) +
+				"'\n\tlist dns '1'\n";
+		text += "config t wide\n";
+		for (int i = 0; i < 4000 * scale; i++)
+			text += "\toption o" + std::to_string(i) + " v\n";
+		write_file(d.conf_file("s" + std::to_string(scale)), text);
+	}
+	bool counted = false;
+	load_work(d, "s1", &counted); // warm up the allocator and caches
+	double small = load_work(d, "s1", &counted);
+	double large = load_work(d, "s10", &counted);
+	EXPECT_LT(large / small, counted ? 16.0 : 40.0) << (counted ? "instructions" : "cpu ns") << " " << small
+							 << " -> " << large;
+}
+
+// Lookups in a section large enough to be indexed agree with the list after
+// renames (also onto a name in use: the first wins), deletes and re-adds.
+TEST(ParseScale, LargeSectionLookups)
+{
+	TempDir d;
+	std::string text = "config t s\n";
+	for (int i = 0; i < 40; i++)
+		text += "\toption o" + std::to_string(i) + " v" + std::to_string(i) + "\n";
+	write_file(d.conf_file("w"), text);
+	Loaded l(d, "w");
 	ASSERT_EQ(l.rc, UCI_OK);
-	EXPECT_EQ(dump_package(l.p), "s \"t\"\n\to = \"a\"\n\tp = \"q\"\n");
+	auto get = [&](const char *key) {
+		std::string k = key;
+		struct uci_ptr p;
+		if (uci_lookup_ptr(l.ctx, &p, &k[0], false) || !p.o)
+			return std::string("<none>");
+		return std::string(p.o->v.string);
+	};
+	auto edit = [&](int (*fn)(struct uci_context *, struct uci_ptr *), const char *kv) {
+		std::string k = kv;
+		struct uci_ptr p;
+		ASSERT_EQ(uci_lookup_ptr(l.ctx, &p, &k[0], false), UCI_OK);
+		ASSERT_EQ(fn(l.ctx, &p), UCI_OK);
+	};
+	EXPECT_EQ(get("w.s.o39"), "v39");
+	edit(uci_rename, "w.s.o39=o5");
+	EXPECT_EQ(get("w.s.o5"), "v5");
+	edit(uci_delete, "w.s.o5");
+	EXPECT_EQ(get("w.s.o5"), "v39");
+	edit(uci_set, "w.s.o39=again");
+	EXPECT_EQ(get("w.s.o39"), "again");
+	edit(uci_rename, "w.s=r");
+	EXPECT_EQ(get("w.r.o39"), "again");
+	EXPECT_EQ(get("w.s.o39"), "<none>");
 }
 
 } // namespace

@@ -148,30 +148,54 @@ static void show_section(struct cli *c, struct uci_section *s, const char *secna
 		show_option(c, uci_to_option(e), pkg, secname);
 }
 
+/* Sections seen so far per type, for the "@type[N]" names of show. A
+ * table rather than a count over the earlier sections: that was quadratic. */
+struct type_count {
+	const char *type;
+	int n;
+};
+
+static int count_type(struct type_count *t, size_t mask, const char *type)
+{
+	size_t h = 5381;
+	for (const char *c = type; *c; c++)
+		h = h * 33 + (unsigned char)*c;
+	for (size_t i = h & mask;; i = (i + 1) & mask) {
+		if (!t[i].type)
+			t[i].type = type;
+		if (!strcmp(t[i].type, type))
+			return t[i].n++;
+	}
+}
+
 /* "@type[N]" for an anonymous section: N counts every earlier section of that type. */
 static void show_package(struct cli *c, struct uci_package *p)
 {
-	struct uci_element *e, *f;
+	struct uci_element *e;
+	size_t n = 0, cap = 16;
+	uci_foreach_element(&p->sections, e)
+		n++;
+	while (cap < 2 * n)
+		cap *= 2;
+	struct type_count *counts = calloc(cap, sizeof(*counts));
+	if (!counts)
+		return;
 	uci_foreach_element(&p->sections, e) {
 		struct uci_section *s = uci_to_section(e);
+		int idx = count_type(counts, cap - 1, s->type);
 		if (!s->anonymous || c->real_names) {
 			show_section(c, s, s->e.name);
 			continue;
-		}
-		int n = 0;
-		uci_foreach_element(&p->sections, f) {
-			if (f == e)
-				break;
-			n += !strcmp(uci_to_section(f)->type, s->type);
 		}
 		size_t len = strlen(s->type) + 16;
 		char *name = malloc(len);
 		if (!name)
 			continue;
-		snprintf(name, len, "@%s[%d]", s->type, n);
+		snprintf(name, len, "@%s[%d]", s->type, idx);
 		show_section(c, s, name);
 		free(name);
 	}
+	free(counts);
 }
 
 static int lookup(struct cli *c, struct uci_ptr *ptr, char *key)
@@ -310,9 +334,13 @@ static int cmd_package_wide(struct cli *c, enum cmd_id id, char *arg)
 	char **configs = NULL;
 	if (uci_list_configs(c->ctx, &configs) != UCI_OK)
 		return 0;
+	/* A package that does not load is reported and the others still
+	 * listed; like the platform's tool that is no failure of show, export
+	 * or changes. A commit that failed is one. */
 	int ret = 0;
 	for (char **n = configs; *n; n++)
-		ret |= per_package(c, id, *n);
+		if (per_package(c, id, *n) && id == CMD_COMMIT)
+			ret = 1;
 	free(configs);
 	return ret;
 }

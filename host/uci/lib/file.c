@@ -97,6 +97,29 @@ static int write_all(int fd, const char *b, size_t n)
 	return 0;
 }
 
+/* Opens a file that must be a regular one; st receives its status.
+ * O_NONBLOCK keeps a FIFO or a device put in its place from stalling the
+ * caller in open(); such files are refused before anything reads them. On
+ * a regular file the flag changes nothing, so it stays. */
+static int open_regular(const char *path, int flags, mode_t mode, int *fdp, struct stat *st)
+{
+	int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+	if (fd < 0)
+		return (errno == ENOENT || errno == ENOTDIR) ? UCI_ERR_NOTFOUND : UCI_ERR_IO;
+	if (fstat(fd, st) < 0 || !S_ISREG(st->st_mode)) {
+		close(fd);
+		return UCI_ERR_NOTFOUND;
+	}
+	*fdp = fd;
+	return 0;
+}
+
+static bool same_file(const struct stat *a, const char *path)
+{
+	struct stat b;
+	return stat(path, &b) == 0 && a->st_ino == b.st_ino && a->st_dev == b.st_dev;
+}
+
 /* Opens a config file for reading under a shared lock. A commit replaces the
  * file by rename while holding the old one's lock, so after locking make sure
  * the path still names the file we hold; otherwise start over on the new one.
@@ -104,24 +127,14 @@ static int write_all(int fd, const char *b, size_t n)
  * few rounds it keeps the one it holds, an older but complete version. */
 #define OPEN_CONFIG_ROUNDS 8
 
-static int open_config_shared(const char *path, int *fdp)
+static int open_config_shared(const char *path, int *fdp, struct stat *st)
 {
 	for (int round = 1;; round++) {
-		int fd = open(path, O_RDONLY | O_CLOEXEC);
-		if (fd < 0)
-			return (errno == ENOENT || errno == ENOTDIR) ? UCI_ERR_NOTFOUND : UCI_ERR_IO;
-		struct stat a, b;
-		if (fstat(fd, &a) < 0) {
-			close(fd);
-			return UCI_ERR_IO;
-		}
-		if (!S_ISREG(a.st_mode)) {
-			close(fd);
-			return UCI_ERR_NOTFOUND;
-		}
+		int fd, r = open_regular(path, O_RDONLY, 0, &fd, st);
+		if (r)
+			return r;
 		lock_fd(fd, LOCK_SH);
-		if (round == OPEN_CONFIG_ROUNDS ||
-		    (stat(path, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev)) {
+		if (round == OPEN_CONFIG_ROUNDS || same_file(st, path)) {
 			*fdp = fd;
 			return 0;
 		}
@@ -129,9 +142,67 @@ static int open_config_shared(const char *path, int *fdp)
 	}
 }
 
-/* Replays the delta files of every delta path onto p. The save file may be
- * given as an already locked descriptor. Returns changes applied or -err. */
-static int apply_deltas(struct uci_context *ctx, struct uci_package *p, int savefd)
+/* The same for a commit, which must not give up: writing on top of a file
+ * that another commit has already replaced would lose that commit. Every
+ * round lost means another commit finished, so this ends. */
+#define LOCK_CONFIG_ROUNDS 10000
+
+static int lock_config_exclusive(const char *path, int *fdp)
+{
+	for (int round = 0; round < LOCK_CONFIG_ROUNDS; round++) {
+		struct stat st;
+		int fd, r = open_regular(path, O_RDWR | O_CREAT, UCI_FILEMODE, &fd, &st);
+		if (r)
+			return r == UCI_ERR_NOTFOUND ? UCI_ERR_IO : r;
+		lock_fd(fd, LOCK_EX);
+		if (same_file(&st, path)) {
+			*fdp = fd;
+			return 0;
+		}
+		close(fd);
+	}
+	return UCI_ERR_IO;
+}
+
+/* A commit that got as far as renaming the new file into place but not as
+ * far as emptying the save file leaves this line at the save file's end: the
+ * changes above it are already in the config file it names. */
+#define COMMIT_MARK "#uci-committed "
+
+static int format_mark(char *buf, size_t sz, const struct stat *st)
+{
+	return snprintf(buf, sz, COMMIT_MARK "%llu %llu %lld %lld.%09ld\n", (unsigned long long)st->st_dev,
+			(unsigned long long)st->st_ino, (long long)st->st_size, (long long)st->st_mtim.tv_sec,
+			(long)st->st_mtim.tv_nsec);
+}
+
+/* Offset just past the last complete mark naming the loaded config file,
+ * or 0 when the save file's changes are all still pending. */
+static size_t committed_prefix(const char *buf, size_t len, const struct stat *cfg)
+{
+	char mark[128];
+	int ml;
+	if (!cfg || !memchr(buf, '#', len))
+		return 0;
+	if ((ml = format_mark(mark, sizeof(mark), cfg)) <= 0 || (size_t)ml >= sizeof(mark))
+		return 0;
+	size_t skip = 0;
+	for (size_t off = 0; off + (size_t)ml <= len;) {
+		const char *nl = memchr(buf + off, '\n', len - off);
+		size_t end = nl ? (size_t)(nl - buf) + 1 : len;
+		if (end - off == (size_t)ml && !memcmp(buf + off, mark, (size_t)ml))
+			skip = end;
+		off = end;
+	}
+	return skip;
+}
+
+/* Replays the delta files of every delta path onto p, which was loaded
+ * from the config file described by cfg. A commit passes its locked save
+ * file (or -1 when there was none: a save file made meanwhile is left for
+ * the next commit). Returns changes applied or -err. */
+static int apply_deltas(struct uci_context *ctx, struct uci_package *p, const struct stat *cfg, bool commit,
+			int savefd)
 {
 	int total = 0;
 	struct uci_element *e;
@@ -140,7 +211,9 @@ static int apply_deltas(struct uci_context *ctx, struct uci_package *p, int save
 	uci_foreach_element(&ctx->delta_path, e) {
 		int fd = -1;
 		bool own = true;
-		if (savefd >= 0 && !strcmp(e->name, ctx->savedir)) {
+		if (commit && !strcmp(e->name, ctx->savedir)) {
+			if (savefd < 0)
+				continue;
 			fd = savefd;
 			own = false;
 			lseek(fd, 0, SEEK_SET);
@@ -148,9 +221,10 @@ static int apply_deltas(struct uci_context *ctx, struct uci_package *p, int save
 			char *path = join(pb, sizeof(pb), e->name, p->e.name);
 			if (!path)
 				return -UCI_ERR_MEM;
-			fd = open(path, O_RDONLY | O_CLOEXEC);
+			struct stat st;
+			int r = open_regular(path, O_RDONLY, 0, &fd, &st);
 			unjoin(path, pb);
-			if (fd < 0)
+			if (r)
 				continue;
 			lock_fd(fd, LOCK_SH);
 		}
@@ -161,7 +235,8 @@ static int apply_deltas(struct uci_context *ctx, struct uci_package *p, int save
 			close(fd);
 		if (r)
 			return r == UCI_ERR_MEM ? -r : total;
-		int n = parse_delta(ctx, p, buf, len, NULL);
+		size_t skip = committed_prefix(buf, len, cfg);
+		int n = parse_delta(ctx, p, buf + skip, len - skip, NULL);
 		if (buf != fb)
 			free(buf);
 		if (n < 0)
@@ -223,13 +298,14 @@ int uci_load_pkg(struct uci_context *ctx, const char *name, struct uci_package *
 	char *path = is_path ? (char *)name : join(pb, sizeof(pb), ctx->confdir, name);
 	if (!path)
 		return UCI_ERR_MEM;
-	int fd, r = open_config_shared(path, &fd);
+	struct stat st;
+	int fd, r = open_config_shared(path, &fd, &st);
 	struct uci_package *p = NULL;
 	if (!r) {
 		r = parse_fd(ctx, fd, pkgname, path, &p);
 		if (!r && !is_path) {
 			p->has_delta = true;
-			int n = apply_deltas(ctx, p, -1);
+			int n = apply_deltas(ctx, p, &st, false, -1);
 			if (n < 0) {
 				r = -n;
 				pkg_free(p);
@@ -313,9 +389,10 @@ static int save_deltas(struct uci_context *ctx, struct uci_package *p)
 		sb_free(&b);
 		return UCI_ERR_MEM;
 	}
-	int fd = open(spath, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, mode);
+	int fd;
+	r = open_regular(spath, O_RDWR | O_CREAT | O_APPEND, mode, &fd, &st);
 	unjoin(spath, pb);
-	if (fd < 0) {
+	if (r) {
 		sb_free(&b);
 		return UCI_ERR_IO;
 	}
@@ -388,13 +465,37 @@ UCI_EXPORT int uci_export(struct uci_context *ctx, FILE *stream, struct uci_pack
 	return r ? uci_fail(ctx, r) : 0;
 }
 
+/* Appends the mark for the new file to the save file. No fsync: the save
+ * directory lives in RAM, and a killed process loses no written data. */
+static int mark_committed(int savefd, int newfd, off_t *oldlen)
+{
+	struct stat st, sst;
+	char mark[128];
+	if (fstat(newfd, &st) < 0 || fstat(savefd, &sst) < 0)
+		return UCI_ERR_IO;
+	*oldlen = sst.st_size;
+	int ml = format_mark(mark, sizeof(mark), &st);
+	if (ml <= 0 || (size_t)ml >= sizeof(mark))
+		return UCI_ERR_IO;
+	if (lseek(savefd, 0, SEEK_END) < 0 || write_all(savefd, mark, (size_t)ml))
+		return UCI_ERR_IO;
+	return 0;
+}
+
 /* Writes p's text to a temp file next to the real config file and renames it
- * over that file. Caller holds the exclusive lock on the old file (oldfd). */
+ * over that file, then empties the save file. Caller holds the exclusive lock
+ * on the old file (oldfd) and on the save file (savefd, -1 if none).
+ *
+ * Killed at any step this leaves the old file with all its pending changes,
+ * or the new file whose mark tells readers to skip the changes it holds.
+ * The new file stays locked until the save file is empty, so a reader never
+ * sees it together with the changes it already holds. */
 static int replace_file(struct uci_context *ctx, struct uci_package *p, const char *path, int oldfd, int savefd)
 {
 	struct sbuf b = { 0 };
 	struct stat st;
 	char real[PATH_MAX];
+	off_t savelen = -1;
 	int r = 0;
 
 	export_text(&b, p, false, false);
@@ -424,20 +525,23 @@ static int replace_file(struct uci_context *ctx, struct uci_package *p, const ch
 	lock_fd(fd, LOCK_EX);
 	if (write_all(fd, b.d, b.len) || fsync(fd) < 0)
 		r = UCI_ERR_IO;
-	lock_fd(fd, LOCK_UN);
-	if (close(fd) < 0)
-		r = UCI_ERR_IO;
 	sb_free(&b);
 	if (!r && fstat(oldfd, &st) == 0)
-		chmod(tmp, st.st_mode & 07777);
-	/* Empty the save file before the new text becomes visible: readers
-	 * that open the new file must not replay its changes a second time. */
-	if (!r && savefd >= 0 && ftruncate(savefd, 0) < 0)
+		fchmod(fd, st.st_mode & 07777);
+	if (!r && savefd >= 0)
+		r = mark_committed(savefd, fd, &savelen);
+	if (!r && rename(tmp, target) < 0) {
 		r = UCI_ERR_IO;
-	if (!r && rename(tmp, target) < 0)
-		r = UCI_ERR_IO;
+		/* the mark must not outlive the file it names */
+		if (savelen >= 0 && ftruncate(savefd, savelen) < 0)
+			savelen = -1;
+	}
 	if (r)
 		unlink(tmp);
+	else if (savefd >= 0 && ftruncate(savefd, 0) < 0)
+		r = UCI_ERR_IO;
+	lock_fd(fd, LOCK_UN);
+	close(fd);
 	free(tmp);
 	return r;
 }
@@ -448,10 +552,13 @@ static int open_savefile_locked(struct uci_context *ctx, const char *name)
 	char *spath = join(pb, sizeof(pb), ctx->savedir, name);
 	if (!spath)
 		return -1;
-	int fd = open(spath, O_RDWR | O_CLOEXEC);
+	int fd;
+	struct stat st;
+	int r = open_regular(spath, O_RDWR, 0, &fd, &st);
 	unjoin(spath, pb);
-	if (fd >= 0)
-		lock_fd(fd, LOCK_EX);
+	if (r)
+		return -1;
+	lock_fd(fd, LOCK_EX);
 	return fd;
 }
 
@@ -459,17 +566,17 @@ static int commit_merge(struct uci_context *ctx, struct uci_package **pp)
 {
 	struct uci_package *p = *pp;
 	char pb[STACK_PATH];
-	int r;
+	struct stat st;
+	int fd, r;
 
 	char *path = join(pb, sizeof(pb), ctx->confdir, p->e.name);
 	if (!path)
 		return UCI_ERR_MEM;
-	int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, UCI_FILEMODE);
-	if (fd < 0) {
+	r = lock_config_exclusive(path, &fd);
+	if (r) {
 		unjoin(path, pb);
-		return UCI_ERR_IO;
+		return r;
 	}
-	lock_fd(fd, LOCK_EX);
 	r = save_deltas(ctx, p);
 	/* Hold the save file from reading it until it is emptied, so a
 	 * concurrent save cannot slip in between and be lost. */
@@ -479,7 +586,7 @@ static int commit_merge(struct uci_context *ctx, struct uci_package **pp)
 		r = parse_fd(ctx, fd, p->e.name, path, &np);
 	if (!r) {
 		np->has_delta = true;
-		int n = apply_deltas(ctx, np, savefd);
+		int n = apply_deltas(ctx, np, fstat(fd, &st) ? NULL : &st, true, savefd);
 		if (n < 0) {
 			r = -n;
 			pkg_free(np);
@@ -504,11 +611,8 @@ static int commit_overwrite(struct uci_context *ctx, struct uci_package *p)
 	char *path = p->path ? p->path : join(pb, sizeof(pb), ctx->confdir, p->e.name);
 	if (!path)
 		return UCI_ERR_MEM;
-	int r = 0, fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, UCI_FILEMODE);
-	if (fd < 0)
-		r = UCI_ERR_IO;
+	int fd, r = lock_config_exclusive(path, &fd);
 	if (!r) {
-		lock_fd(fd, LOCK_EX);
 		int savefd = p->has_delta ? open_savefile_locked(ctx, p->e.name) : -1;
 		r = replace_file(ctx, p, path, fd, savefd);
 		if (!r)

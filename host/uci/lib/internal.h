@@ -4,6 +4,7 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "uci.h"
@@ -21,6 +22,10 @@ struct uci_parse_context {
  * changed after creation; the originals live in the same allocation. */
 struct usec {
 	struct uci_section s;
+	struct usec *hnext; /* name index chain */
+	uint32_t hash;
+	unsigned int nopt;  /* options, and whether the index holds them */
+	bool big;
 	char *own_name;
 	char *own_type;
 	char data[];
@@ -28,6 +33,9 @@ struct usec {
 
 struct uopt {
 	struct uci_option o;
+	struct uopt *hnext;
+	uint32_t hash;
+	bool indexed;
 	char *own_name;
 	char *own_value;
 	char data[];
@@ -86,6 +94,17 @@ bool uci_name_ok(const char *s);
 bool uci_type_ok(const char *s);
 bool uci_type_ok_n(const char *s, size_t n);
 bool uci_pkgname_ok(const char *s);
+
+/* --- name index of a package (kept in p->priv) --- */
+struct tree_index;
+struct tree_index *index_new(void);
+void index_free(struct tree_index *x);
+void index_add_section(struct uci_package *p, struct usec *u);
+void index_del_section(struct uci_package *p, struct usec *u);
+void index_add_option(struct uci_section *s, struct uopt *u);
+void index_del_option(struct uci_section *s, struct uopt *u);
+struct uci_section *index_find_section(struct uci_package *p, const char *name);
+struct uci_option *index_find_option(struct uci_section *s, const char *name);
 
 /* --- tree operations without change recording --- */
 struct uci_package *pkg_new(struct uci_context *ctx, const char *name, const char *path);

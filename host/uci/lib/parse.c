@@ -6,7 +6,8 @@
 
 #include "internal.h"
 
-enum { W_NONE, W_WORD, W_EOF_SQ, W_EOF_DQ, W_NOMEM };
+/* W_NUL: a whole word was read but holds a NUL byte; the line is refused. */
+enum { W_NONE, W_WORD, W_NUL, W_EOF_SQ, W_EOF_DQ, W_NOMEM };
 
 struct tok {
 	struct uci_context *ctx;
@@ -15,6 +16,7 @@ struct tok {
 	size_t ls, le, pos; /* current physical line [ls, le), read position */
 	int line;
 	size_t wl;          /* bytes used in the word scratch (ctx->buf) */
+	bool nul;           /* the current word holds a NUL byte */
 	const char *reason;
 	size_t epos;
 };
@@ -38,7 +40,7 @@ static inline bool is_ws(char c)
 
 static inline bool at_eol(const struct tok *t)
 {
-	return t->pos >= t->le || t->b[t->pos] == '\n' || t->b[t->pos] == 0;
+	return t->pos >= t->le || t->b[t->pos] == '\n';
 }
 
 static void skip_ws(struct tok *t)
@@ -61,6 +63,7 @@ static bool wput(struct tok *t, char c)
 		ctx->bufsz = (int)nsz;
 	}
 	ctx->buf[t->wl++] = c;
+	t->nul |= c == 0;
 	return true;
 }
 
@@ -110,9 +113,13 @@ static int dquote(struct tok *t)
 	}
 }
 
-/* Reads one shell-like word into the scratch buffer at *off. */
+/* Reads one shell-like word into the scratch buffer at *off. A ';' right
+ * after a closing quote ends the word and is left for the caller as a
+ * statement separator; glued to an unquoted piece it ends the line. */
 static int next_word(struct tok *t, size_t *off)
 {
+	bool quoted = false;
+
 	skip_ws(t);
 	if (at_eol(t))
 		return W_NONE;
@@ -125,18 +132,21 @@ static int next_word(struct tok *t, size_t *off)
 		return W_NONE;
 
 	*off = t->wl;
+	t->nul = false;
 	while (t->pos < t->le) {
 		c = t->b[t->pos];
 		if (c == '\n' || is_ws(c)) {
 			t->pos++;
 			break;
 		}
-		if (c == 0 || c == '#' || c == ';') {
-			/* a separator glued to a word drops the rest of the line */
+		if (c == ';' && quoted)
+			break;
+		if (c == '#' || c == ';') {
 			t->pos = t->le;
 			break;
 		}
 		t->pos++;
+		quoted = c == '\'' || c == '"';
 		int r = W_WORD;
 		if (c == '\'')
 			r = squote(t);
@@ -158,7 +168,10 @@ static int next_word(struct tok *t, size_t *off)
 		if (r != W_WORD)
 			return r;
 	}
-	return wput(t, 0) ? W_WORD : W_NOMEM;
+	bool nul = t->nul;
+	if (!wput(t, 0))
+		return W_NOMEM;
+	return nul ? W_NUL : W_WORD;
 }
 
 static int fail(struct tok *t, const char *reason, size_t pos)
@@ -168,10 +181,13 @@ static int fail(struct tok *t, const char *reason, size_t pos)
 	return UCI_ERR_PARSE;
 }
 
-static int word_fail(struct tok *t, int r)
+/* r is past W_WORD; field names what a NUL byte in the word spoils. */
+static int word_fail(struct tok *t, int r, const char *field)
 {
 	if (r == W_NOMEM)
 		return UCI_ERR_MEM;
+	if (r == W_NUL)
+		return fail(t, field, t->pos);
 	return fail(t, r == W_EOF_SQ ? "EOF with unterminated '" : "EOF with unterminated \"", t->pos);
 }
 
@@ -181,9 +197,9 @@ static int stmt_end(struct tok *t)
 	int r = next_word(t, &off);
 	if (r == W_NONE)
 		return 0;
-	if (r == W_WORD)
+	if (r == W_WORD || r == W_NUL)
 		return fail(t, "too many arguments", t->pos);
-	return word_fail(t, r);
+	return word_fail(t, r, NULL);
 }
 
 static bool pkgline_name_ok(const char *s)
@@ -203,7 +219,7 @@ static int do_package(struct tok *t)
 	size_t off;
 	int r = next_word(t, &off);
 	if (r > W_WORD)
-		return word_fail(t, r);
+		return word_fail(t, r, "invalid character in name field");
 	if (r == W_NONE || !pkgline_name_ok(t->ctx->buf + off))
 		return fail(t, "invalid character in name field", t->pos);
 	return stmt_end(t);
@@ -214,12 +230,12 @@ static int do_config(struct tok *t, struct uci_package *p, struct uci_section **
 	size_t toff, noff;
 	int r = next_word(t, &toff);
 	if (r > W_WORD)
-		return word_fail(t, r);
+		return word_fail(t, r, "invalid character in type field");
 	if (r == W_NONE || !uci_type_ok(t->ctx->buf + toff))
 		return fail(t, "invalid character in type field", t->pos);
 	r = next_word(t, &noff);
 	if (r > W_WORD)
-		return word_fail(t, r);
+		return word_fail(t, r, "invalid character in name field");
 	bool named = r == W_WORD && t->ctx->buf[noff];
 	if (named && !uci_name_ok(t->ctx->buf + noff))
 		return fail(t, "invalid character in name field", t->pos);
@@ -258,12 +274,12 @@ static int do_option(struct tok *t, struct uci_section *cur, bool list, size_t c
 		return fail(t, "option/list command found before the first section", cmd_start);
 	int r = next_word(t, &noff);
 	if (r > W_WORD)
-		return word_fail(t, r);
+		return word_fail(t, r, "invalid character in name field");
 	if (r == W_NONE || !uci_name_ok(t->ctx->buf + noff))
 		return fail(t, "invalid character in name field", t->pos);
 	r = next_word(t, &voff);
 	if (r > W_WORD)
-		return word_fail(t, r);
+		return word_fail(t, r, "invalid character in value field");
 	bool has_value = r == W_WORD;
 	if ((r = stmt_end(t)))
 		return r;

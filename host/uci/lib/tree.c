@@ -108,11 +108,18 @@ struct uci_package *pkg_new(struct uci_context *ctx, const char *name, const cha
 	ul_init(&p->delta);
 	ul_init(&p->saved_delta);
 	p->ctx = ctx;
+	p->priv = index_new();
+	if (!p->priv) {
+		free(p);
+		return NULL;
+	}
 	return p;
 }
 
 void pkg_free(struct uci_package *p)
 {
+	struct tree_index *x = p->priv;
+	p->priv = NULL;
 	struct uci_list *l = p->sections.next;
 	while (l != &p->sections) {
 		struct uci_list *next = l->next;
@@ -122,17 +129,13 @@ void pkg_free(struct uci_package *p)
 	delta_free_list(&p->delta);
 	delta_free_list(&p->saved_delta);
 	ul_del(&p->e.list);
+	index_free(x);
 	free(p);
 }
 
 struct uci_section *sec_find(struct uci_package *p, const char *name)
 {
-	for (struct uci_list *l = p->sections.next; l != &p->sections; l = l->next) {
-		struct uci_section *s = (struct uci_section *)l;
-		if (!strcmp(s->e.name, name))
-			return s;
-	}
-	return NULL;
+	return index_find_section(p, name);
 }
 
 static uint32_t type_hash(const char *t)
@@ -186,6 +189,7 @@ struct uci_section *sec_new(struct uci_package *p, const char *type, const char 
 	s->package = p;
 	s->anonymous = anonymous;
 	ul_add_tail(&p->sections, &s->e.list);
+	index_add_section(p, u);
 	return s;
 }
 
@@ -209,8 +213,13 @@ bool sec_set_type(struct uci_section *s, const char *type)
 bool sec_rename(struct uci_section *s, const char *name)
 {
 	struct usec *u = (struct usec *)s;
-	if (!replace_str(&u->own_name, &s->e.name, name))
+	char *n = strdup(name);
+	if (!n)
 		return false;
+	index_del_section(s->package, u);
+	free(u->own_name);
+	u->own_name = s->e.name = n;
+	index_add_section(s->package, u);
 	s->anonymous = false;
 	return true;
 }
@@ -224,6 +233,7 @@ void sec_free(struct uci_section *s)
 		opt_free((struct uci_option *)l);
 		l = next;
 	}
+	index_del_section(s->package, u);
 	ul_del(&s->e.list);
 	free(u->own_name);
 	free(u->own_type);
@@ -232,12 +242,7 @@ void sec_free(struct uci_section *s)
 
 struct uci_option *opt_find(struct uci_section *s, const char *name)
 {
-	for (struct uci_list *l = s->options.next; l != &s->options; l = l->next) {
-		struct uci_option *o = (struct uci_option *)l;
-		if (!strcmp(o->e.name, name))
-			return o;
-	}
-	return NULL;
+	return index_find_option(s, name);
 }
 
 static struct uci_option *opt_new(struct uci_section *s, const char *name, const char *value)
@@ -261,6 +266,7 @@ static struct uci_option *opt_new(struct uci_section *s, const char *name, const
 		ul_init(&o->v.list);
 	}
 	ul_add_tail(&s->options, &o->e.list);
+	index_add_option(s, u);
 	return o;
 }
 
@@ -366,7 +372,14 @@ void opt_del_items(struct uci_option *o, const char *value)
 bool opt_rename(struct uci_option *o, const char *name)
 {
 	struct uopt *u = (struct uopt *)o;
-	return replace_str(&u->own_name, &o->e.name, name);
+	char *n = strdup(name);
+	if (!n)
+		return false;
+	index_del_option(o->section, u);
+	free(u->own_name);
+	u->own_name = o->e.name = n;
+	index_add_option(o->section, u);
+	return true;
 }
 
 void opt_free(struct uci_option *o)
@@ -374,6 +387,7 @@ void opt_free(struct uci_option *o)
 	struct uopt *u = (struct uopt *)o;
 	if (o->type == UCI_TYPE_LIST)
 		elem_free_list(&o->v.list);
+	index_del_option(o->section, u);
 	ul_del(&o->e.list);
 	free(u->own_name);
 	free(u->own_value);
