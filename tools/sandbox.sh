@@ -1,7 +1,7 @@
-# Sandbox for running veloxd as on the router, shared by the end-to-end tests
-# and tools/run-demo.sh. Source it, then call vx_reexec_in_ns early: the
-# calling script is run again inside private user (when not root), mount,
-# network and PID namespaces. Everything started in there dies with the
+# Sandbox for running veloxd as on the router, used by tools/run-demo.sh, the
+# end-to-end tests and the benchmarks. Source it, then call vx_reexec_in_ns
+# early: the calling script is run again inside private user (when not root),
+# mount, network and PID namespaces. Everything started in there dies with the
 # script, since the script is the namespace's PID 1.
 #
 # Inside, vx_sandbox_up lays out:
