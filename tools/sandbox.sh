@@ -116,6 +116,7 @@ vx_private_dirs() {
 # configuration is bound on top of it instead of replacing it.
 vx_etc_config() {
 	local stage=/tmp/.vx-etc
+	[ -d "${VX_CONFIG_DIR:-}" ] || vx_die "VX_CONFIG_DIR=${VX_CONFIG_DIR:-} is not a directory"
 	mkdir -p "$stage/config" "$stage/upper" "$stage/work"
 	cp "$VX_CONFIG_DIR"/* "$stage/config/" || vx_die "cannot copy the configuration from $VX_CONFIG_DIR"
 	if ! mount -t overlay vx-etc -o "lowerdir=/etc,upperdir=$stage/upper,workdir=$stage/work" /etc 2>/dev/null; then
@@ -199,12 +200,15 @@ vx_switch_env() {
 	echo "LD_PRELOAD=$VX_LIB_SWITCHSIM SWITCHSIM_PORT1=iface:swp1 SWITCHSIM_PORT2=iface:swp2"
 }
 
-# vx_start_veloxd LOGFILE: veloxd with the switch stand-in; sets VX_VELOXD_PID.
+# vx_start_veloxd LOGFILE [VAR=VALUE...]: veloxd with the switch stand-in,
+# its environment amended by the assignments; sets VX_VELOXD_PID.
 vx_start_veloxd() {
+	local log=$1
+	shift
 	# shellcheck disable=SC2046
-	env $(vx_switch_env) "$VX_BIN_VELOXD" >"$1" 2>&1 &
+	env $(vx_switch_env) "$@" "$VX_BIN_VELOXD" >"$log" 2>&1 &
 	VX_VELOXD_PID=$!
-	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$1")"
+	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
 }
 
 vx_object_listed() {
