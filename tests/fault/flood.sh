@@ -30,7 +30,13 @@ fx_stop "$flood"
 
 fx_speed_near "after: port 1 receive speed right" 0 rx 2000
 fx_prompt "after"
-vx_expect_true "after: veloxd grew by less than 512 kB ($rss0 -> $(rss "$VX_VELOXD_PID") kB)" \
-	test $(($(rss "$VX_VELOXD_PID") - rss0)) -lt 512
+# A sanitizer's allocator keeps freed memory in quarantine and caches: its
+# resident size says nothing about what veloxd holds.
+if grep -q __asan_init "$VX_BIN_VELOXD"; then
+	echo "# memory check left out: veloxd carries a sanitizer runtime"
+else
+	vx_expect_true "after: veloxd grew by less than 512 kB ($rss0 -> $(rss "$VX_VELOXD_PID") kB)" \
+		test $(($(rss "$VX_VELOXD_PID") - rss0)) -lt 512
+fi
 fx_stop "$g"
 vx_done
