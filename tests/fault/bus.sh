@@ -2,7 +2,8 @@
 # ubusd killed under a running veloxd, with restart loops standing in for
 # the init system: veloxd logs the loss and exits, both come back, and the
 # object answers again within a second of the kill, three times over.
-. "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 vx_reexec_in_ns "$here/bus.sh" "$@"
 vx_sandbox_up
 

@@ -3,7 +3,8 @@
 # FIFO in place of a file, then restored. Each read that fails is logged and
 # leaves the wireless mode as it was; no call and no sampling pass waits on
 # the store; once the files are back everything is as before.
-. "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 vx_reexec_in_ns "$here/config.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd

@@ -2,7 +2,8 @@
 # A client that floods veloxd with calls and never reads the replies: the
 # other clients are still served in time, sampling goes on, and once the
 # flood stops nothing is left behind.
-. "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 vx_reexec_in_ns "$here/flood.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd

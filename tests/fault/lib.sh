@@ -1,8 +1,8 @@
 # Helpers shared by the fault cases: the sandbox, the check lines, and
 # measurements of what a fault must not disturb.
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/sandbox.sh"
-. "$here/../e2e/check.sh"
+fx_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$fx_dir/../../tools/sandbox.sh"
+. "$fx_dir/../e2e/check.sh"
 
 FX_LOG=/tmp/veloxd.log
 FX_SLOW_MS=1000 # a call answered later than this counts as stalled

@@ -3,7 +3,8 @@
 # row. Each failure is reported, port 1 keeps its totals and reads zero
 # speeds meanwhile, port 2 and the bus carry on, and once the switch answers
 # again port 1 counts on from where it stood.
-. "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 vx_reexec_in_ns "$here/switch.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd

@@ -3,7 +3,8 @@
 # port 1, counted through the switch) and wlan0 (counted from the kernel).
 # While they are gone their slots keep their totals and port 1's requests
 # fail; once they are back the totals go on from the new interfaces.
-. "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
 vx_reexec_in_ns "$here/veth.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd
