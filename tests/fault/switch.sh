@@ -31,9 +31,10 @@ after_request() {
 failed='^do eth ioctl failed: ifname = eth1, port no = '
 
 after_request 6
+n=$(requests)
+vx_expect_eq "failing: each failed request is reported" "$(fx_lines "${failed}1\$")" $(((n < 7 ? n : 7) - 4))
 vx_expect_eq "failing: port 1 speeds read 0.00" "$(fx_field 0 rx_speed) $(fx_field 0 tx_speed)" "0.00 0.00"
 vx_expect_eq "failing: port 1 keeps its totals" "$(fx_field 0 rx_bytes) $(fx_field 0 tx_bytes)" "512000 256000"
-vx_expect_eq "failing: each failed request is reported" "$(fx_lines "${failed}1\$")" 2
 fx_speed_near "failing: port 2 transmit speed right" 1 tx 5000
 fx_prompt "failing"
 
