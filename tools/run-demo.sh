@@ -25,8 +25,8 @@ case "$seconds" in
 ''|*[!0-9]*) echo "usage: $0 [SECONDS]" >&2; exit 2;;
 esac
 
-# shellcheck source=../tests/e2e/netns.sh
-. "$top/tests/e2e/netns.sh"
+# shellcheck source=sandbox.sh
+. "$top/tools/sandbox.sh"
 . "$top/tools/web-gateway.sh"
 
 if [ -z "${VX_IN_NS:-}" ]; then

@@ -21,10 +21,8 @@ seconds=${1:-60}
 case "$seconds" in
 '' | *[!0-9]* | 0 | ?) echo "usage: $0 [SECONDS >= 10]" >&2; exit 2;;
 esac
-sandbox=$top/tools/netns.sh
-[ -f "$sandbox" ] || sandbox=$top/tests/e2e/netns.sh
-# shellcheck source=../../tests/e2e/netns.sh
-. "$sandbox"
+# shellcheck source=../../tools/sandbox.sh
+. "$top/tools/sandbox.sh"
 
 KIB_TARGET_STRIPPED=20
 KIB_TARGET_DIRTY=256

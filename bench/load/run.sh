@@ -8,7 +8,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-. "$top/tests/e2e/netns.sh"
+. "$top/tools/sandbox.sh"
 
 if [ -z "${VX_IN_NS:-}" ]; then
 	build=$(cd "${1:-$top/build/main}" && pwd)

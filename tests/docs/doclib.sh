@@ -22,8 +22,8 @@
 # and every other value must not.
 
 doc_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=../e2e/netns.sh
-. "$doc_here/../e2e/netns.sh"
+# shellcheck source=../../tools/sandbox.sh
+. "$doc_here/../../tools/sandbox.sh"
 # shellcheck source=../e2e/check.sh
 . "$doc_here/../e2e/check.sh"
 

@@ -2,7 +2,7 @@
 # Argument handling of set_display_interface and get_lan_port_info over the
 # bus: values out of range, negative, of the wrong type, missing, or alone.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/args.sh" "$@"
 vx_sandbox_up

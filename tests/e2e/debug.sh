@@ -4,7 +4,7 @@
 # unsigned number, out of range too, and nothing when "interface1" is
 # missing or not an integer.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/debug.sh" "$@"
 vx_sandbox_up

@@ -2,7 +2,7 @@
 # Life of the process against the bus daemon: no ubusd at start, a second
 # veloxd, and ubusd going away under a running veloxd.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/lifecycle.sh" "$@"
 vx_sandbox_up

@@ -2,7 +2,7 @@
 # Every method of the "veloxd" object as `ubus call` prints it, and the
 # object's signature as `ubus -v list` prints it.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/methods.sh" "$@"
 vx_sandbox_up

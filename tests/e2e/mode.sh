@@ -2,7 +2,7 @@
 # Wireless mode changes made with the uci tool, as an administrator would:
 # the interface list, the wireless slots and the display selections follow.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/mode.sh" "$@"
 vx_sandbox_up

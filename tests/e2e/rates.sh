@@ -4,7 +4,7 @@
 # them within 5% in its unit of 1024 bit/s, and slot 2 must be the sum of the
 # two LAN slots.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/rates.sh" "$@"
 vx_sandbox_up

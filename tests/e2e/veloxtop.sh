@@ -3,7 +3,7 @@
 # speeds and totals, and the two display selections; it waits politely when
 # the bus or the daemon is not there.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/netns.sh"
+. "$here/../../tools/sandbox.sh"
 . "$here/check.sh"
 vx_reexec_in_ns "$here/veloxtop.sh" "$@"
 vx_sandbox_up

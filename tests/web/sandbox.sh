@@ -5,11 +5,7 @@
 #   tester  only the tests' group (acl.d/gw-test.json)
 web_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 web_top=$(cd "$web_here/../.." && pwd)
-if [ -f "$web_top/tools/sandbox.sh" ]; then
-	. "$web_top/tools/sandbox.sh"
-else
-	. "$web_top/tests/e2e/netns.sh"
-fi
+. "$web_top/tools/sandbox.sh"
 . "$web_top/tests/e2e/check.sh"
 . "$web_top/tools/web-gateway.sh"
 

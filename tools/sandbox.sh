@@ -1,17 +1,20 @@
-# Sandbox for running veloxd as on the router, shared by the end-to-end tests
-# and tools/run-demo.sh. Source it, then call vx_reexec_in_ns early: the
-# calling script is run again inside private user (when not root), mount,
-# network and PID namespaces. Everything started in there dies with the
-# script, since the script is the namespace's PID 1.
+# Sandbox for running veloxd as on the router, used by tools/run-demo.sh, the
+# end-to-end and fault tests and the benchmarks. Source it, then call
+# vx_reexec_in_ns early: the calling script is run again inside private user
+# (when not root), mount, network and PID namespaces. Everything started in
+# there dies with the script, since the script is the namespace's PID 1.
 #
 # Inside, vx_sandbox_up lays out:
 #   /run (and so /var/run)  private tmpfs; ubusd listens on /var/run/ubus.sock
 #   /tmp                    private tmpfs (uci keeps its pending changes here)
-#   /etc                    overlay over the host's /etc, /etc/config holding
-#                           the shipped default configuration
+#   /etc                    overlay over the host's /etc (kept private), with
+#                           the shipped default configuration bound on
+#                           /etc/config
 #   network                 bridge br-lan with ports swp1, swp2 (the switch
 #                           ports, peers host1, host2), wlan0 and wlan7
 #                           (peers sta0, sta7), and eth1, the switch's CPU port
+# Whatever the programs need that lies under /tmp or /run (a checkout or a
+# build there, their libraries) is bound back at its own path.
 #
 # Programs are taken from the environment: VX_BIN_UBUSD, VX_BIN_UBUS,
 # VX_BIN_UCI, VX_BIN_VELOXD, VX_BIN_VELOXTOP, VX_BIN_TRAFGEN, VX_LIB_SWITCHSIM,
@@ -52,24 +55,86 @@ vx_reexec_in_ns() {
 	VX_IN_NS=1 exec unshare $flags bash "$script" "$@"
 }
 
-vx_mounts() {
-	local b
-	for b in VX_BIN_UBUSD VX_BIN_VELOXD VX_CONFIG_DIR; do
-		case "${!b:-}" in
-		/tmp/*|/run/*|/var/run/*|/etc/*) vx_die "$b=${!b} lies under a directory the sandbox replaces";;
-		esac
+VX_CHECKOUT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Run paths of a program or library, one a line.
+vx_runpath() {
+	command -v readelf >/dev/null || return 0
+	readelf -d "$1" 2>/dev/null |
+		sed -n 's/.*(R[UN]*PATH).*\[\(.*\)\]$/\1/p' | tr ':' '\n' |
+		sed "s|\$ORIGIN|$(dirname "$1")|; s|\${ORIGIN}|$(dirname "$1")|"
+}
+
+# The entries directly under /tmp and /run (or /var/run) that hold what runs
+# in the sandbox: programs, their libraries, the configuration, this checkout.
+vx_keep_list() {
+	local v p r d
+	{
+		for v in "${!VX_BIN_@}" "${!VX_LIB_@}"; do
+			echo "${!v}"
+			vx_runpath "${!v}"
+		done
+		echo "${VX_CONFIG_DIR:-}"
+		echo "$VX_CHECKOUT"
+		tr ':' '\n' <<<"${LD_LIBRARY_PATH:-}"
+	} | while read -r p; do
+		[ -n "$p" ] && [ -e "$p" ] || continue
+		r=$(readlink -f "$p")
+		for d in /tmp /run /var/run; do
+			case "$r" in
+			"$d"/*) r=${r#"$d"/}; echo "$d/${r%%/*}";;
+			esac
+		done
+	done | sort -u
+}
+
+# Fresh /run, /var/run and /tmp, with the kept entries bound back: each is
+# opened before it is covered and bound from its descriptor afterwards.
+vx_private_dirs() {
+	local keep=() fds=() p fd i
+	mapfile -t keep < <(vx_keep_list)
+	for p in "${keep[@]}"; do
+		exec {fd}<"$p" || vx_die "cannot open $p"
+		fds+=("$fd")
 	done
-	mount --make-rprivate /
 	mount -t tmpfs -o mode=0755 vx-run /run
 	[ -L /var/run ] || mount -t tmpfs -o mode=0755 vx-run /var/run
 	mount -t tmpfs -o mode=1777 vx-tmp /tmp
+	for i in "${!keep[@]}"; do
+		p=${keep[$i]} fd=${fds[$i]}
+		if [ -d "/proc/self/fd/$fd" ]; then
+			mkdir -p "$p"
+		else
+			mkdir -p "${p%/*}" && : >"$p"
+		fi
+		mount --no-canonicalize --bind "/proc/self/fd/$fd" "$p" || vx_die "cannot keep $p in the sandbox"
+		exec {fd}<&-
+	done
+}
+
+# The configuration on /etc/config, whether or not the host has that
+# directory, and the host's /etc left as it is. In an overlay mounted without
+# privileges a directory of the lower layer can't be removed, so the
+# configuration is bound on top of it instead of replacing it.
+vx_etc_config() {
+	local stage=/tmp/.vx-etc
+	[ -d "${VX_CONFIG_DIR:-}" ] || vx_die "VX_CONFIG_DIR=${VX_CONFIG_DIR:-} is not a directory"
+	mkdir -p "$stage/config" "$stage/upper" "$stage/work"
+	cp "$VX_CONFIG_DIR"/* "$stage/config/" || vx_die "cannot copy the configuration from $VX_CONFIG_DIR"
+	if ! mount -t overlay vx-etc -o "lowerdir=/etc,upperdir=$stage/upper,workdir=$stage/work" /etc 2>/dev/null; then
+		# Without a private /etc an existing /etc/config still takes a bind.
+		[ -d /etc/config ] ||
+			vx_die "cannot lay an overlay over /etc to create /etc/config (kernel without overlayfs in user namespaces?)"
+	fi
+	[ -d /etc/config ] || mkdir /etc/config || vx_die "cannot create /etc/config"
+	mount --bind "$stage/config" /etc/config || vx_die "cannot bind the configuration on /etc/config"
+}
+
+vx_mounts() {
+	mount --make-rprivate /
+	vx_private_dirs
 	mount -t sysfs vx-sys /sys
-	mkdir -p /tmp/.vx-etc/upper /tmp/.vx-etc/work
-	mount -t overlay vx-etc -o lowerdir=/etc,upperdir=/tmp/.vx-etc/upper,workdir=/tmp/.vx-etc/work /etc ||
-		vx_die "cannot lay an overlay over /etc (kernel without overlayfs in user namespaces?)"
-	rm -rf /etc/config
-	mkdir -p /etc/config
-	cp "$VX_CONFIG_DIR"/* /etc/config/
+	vx_etc_config
 }
 
 vx_mac() {
@@ -137,12 +202,15 @@ vx_switch_env() {
 	echo "${VX_PRELOAD_VAR:-LD_PRELOAD}=$VX_LIB_SWITCHSIM SWITCHSIM_PORT1=iface:swp1 SWITCHSIM_PORT2=iface:swp2"
 }
 
-# vx_start_veloxd LOGFILE: veloxd with the switch stand-in; sets VX_VELOXD_PID.
+# vx_start_veloxd LOGFILE [VAR=VALUE...]: veloxd with the switch stand-in,
+# its environment amended by the assignments; sets VX_VELOXD_PID.
 vx_start_veloxd() {
+	local log=$1
+	shift
 	# shellcheck disable=SC2046
-	env $(vx_switch_env) "$VX_BIN_VELOXD" >"$1" 2>&1 &
+	env $(vx_switch_env) "$@" "$VX_BIN_VELOXD" >"$log" 2>&1 &
 	VX_VELOXD_PID=$!
-	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$1")"
+	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
 }
 
 vx_object_listed() {
