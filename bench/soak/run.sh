@@ -17,7 +17,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	export VX_BIN_UBUSD=$build/host/ubus/ubusd VX_BIN_UBUS=$build/host/ubus/ubus
 	export VX_BIN_UCI=$build/host/uci/uci VX_BIN_VELOXD=$build/daemon/veloxd
 	export VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen VX_BIN_LOAD=$build/bench/load/veloxd_load
-	export VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so VX_CONFIG_DIR=$top/packaging/files/etc/config
+	export VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_TRAFGEN VX_BIN_LOAD VX_LIB_SWITCHSIM; do
 		[ -x "${!v}" ] || [ -f "${!v}" ] || { echo "not built: ${!v}" >&2; exit 1; }
 	done
