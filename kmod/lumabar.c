@@ -15,6 +15,7 @@
 #include <linux/module.h>
 #include <linux/mutex.h>
 #include <linux/kernel.h>
+#include <linux/ctype.h>
 #include <linux/errno.h>
 #include <linux/gpio.h>
 #include <linux/io.h>
@@ -32,7 +33,7 @@
 
 /*
  * Longest write text taken from user space: an int with sign and a few
- * blanks. Longer writes are accepted; only their head is parsed.
+ * blanks. Longer writes are accepted when their number ends in the head.
  */
 #define RSSI_WRITE_MAX		15
 
@@ -83,6 +84,43 @@ static void rssi_led_bar(int on)
 }
 
 /*
+ * One int as sscanf's "%d" reads it: blanks skipped, an optional minus,
+ * digits up to the first other character. A value beyond an int is
+ * refused rather than wrapped, and so is a number that reaches the end
+ * of a head cut from a longer write, since it may go on past it.
+ */
+static int rssi_parse_int(const char *s, bool cut, int *val)
+{
+	unsigned int limit = INT_MAX;
+	unsigned int v = 0;
+	bool neg = false;
+
+	while (isspace(*s))
+		s++;
+	if (*s == '-') {
+		neg = true;
+		limit = (unsigned int)INT_MAX + 1;
+		s++;
+	}
+	if (!isdigit(*s))
+		return -EINVAL;
+
+	for (; isdigit(*s); s++) {
+		unsigned int d = *s - '0';
+
+		if (v > (limit - d) / 10)
+			return -EINVAL;
+		v = v * 10 + d;
+	}
+	if (!*s && cut)
+		return -EINVAL;
+
+	/* -v as an int without overflow when v is INT_MAX + 1 */
+	*val = neg ? -(int)(v - 1) - 1 : (int)v;
+	return 0;
+}
+
+/*
  * Parse the head of a proc write as one decimal int. At most
  * RSSI_WRITE_MAX bytes are copied, whatever the write's length.
  */
@@ -96,9 +134,7 @@ static int rssi_parse_write(const char __user *buffer, unsigned long count,
 		return -EFAULT;
 	text[len] = '\0';
 
-	if (sscanf(text, "%d", val) != 1)
-		return -EINVAL;
-	return 0;
+	return rssi_parse_int(text, count > len, val);
 }
 
 static int rssi_led_write(struct file *file, const char __user *buffer,

@@ -3,7 +3,6 @@
  * the driver makes, each logged, with the misuse a real kernel would
  * punish recorded as a fault instead.
  */
-#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -132,7 +131,7 @@ const char *fk_printk_line(size_t i) { return i < fk_printk_lines.n ? fk_printk_
 size_t fk_fault_count(void) { return fk_fault_lines.n; }
 const char *fk_fault_line(size_t i) { return i < fk_fault_lines.n ? fk_fault_buf[i] : ""; }
 
-/* ---- printk, sscanf ------------------------------------------------ */
+/* ---- printk ------------------------------------------------ */
 
 int printk(const char *fmt, ...)
 {
@@ -152,40 +151,6 @@ int printk(const char *fmt, ...)
 		text[len - 1] = '\0';
 	fk_log("printk %s", text);
 	return n;
-}
-
-/*
- * "%d" as the kernel reads it: leading white space skipped, an optional
- * minus sign, then at least one digit; the value wraps like the
- * kernel's unchecked conversion. Stops at the first non-digit.
- */
-int fk_sscanf(const char *str, const char *fmt, ...)
-{
-	unsigned long long v = 0;
-	const char *p = str;
-	int neg = 0;
-	va_list ap;
-
-	if (strcmp(fmt, "%d")) {
-		fk_fault("sscanf: unsupported format \"%s\"", fmt);
-		return 0;
-	}
-	while (isspace((unsigned char)*p))
-		p++;
-	if (*p == '-') {
-		neg = 1;
-		p++;
-	}
-	if (!isdigit((unsigned char)*p))
-		return 0;
-	while (isdigit((unsigned char)*p))
-		v = v * 10 + (unsigned)(*p++ - '0');
-	if (neg)
-		v = -v;
-	va_start(ap, fmt);
-	*va_arg(ap, int *) = (int)(unsigned)v;
-	va_end(ap);
-	return 1;
 }
 
 /* ---- GPIO --------------------------------------------------------- */

@@ -305,6 +305,30 @@ TEST_F(Lumabar, IgnoredAndUnparsableLevelWritesChangeNothing) {
   EXPECT_EQ("1100", Bar());
 }
 
+// A number beyond an int is invalid input, not wrapped into range: on
+// the 32-bit router "4294967297" would otherwise be level 1.
+TEST_F(Lumabar, NumbersBeyondAnIntAreRefusedOnBothFiles) {
+  Load();
+  ASSERT_EQ(1, Write(kLed, "2"));
+  fk_log_clear();
+  for (const char* t : {"4294967297", "2147483648", "-2147483649", "99999999999999", "4294967296\n",
+                        // the number runs past the copied head of a longer write
+                        "0000000000000004", "              12"}) {
+    EXPECT_EQ(-kEINVAL, Write(kLed, t)) << t;
+    EXPECT_EQ(-kEINVAL, Write(kBlink, t)) << t;
+  }
+  EXPECT_EQ(Lines{}, Log("gpio_set_value"));
+  EXPECT_EQ(Lines{}, TimerCalls());
+  EXPECT_EQ("1100", Bar());
+  EXPECT_EQ("0\n", Read(kBlink));
+
+  // the extremes of an int are numbers like any other
+  for (const char* t : {"2147483647", "-2147483648", "-0"}) {
+    EXPECT_EQ(static_cast<int>(strlen(t)), Write(kBlink, t)) << t;
+    EXPECT_EQ(std::string(t == std::string("-0") ? "0" : t) + "\n", Read(kBlink));
+  }
+}
+
 // ---- user copies -----------------------------------------------------------
 
 TEST_F(Lumabar, WritesOfAnySizeCopyABoundedHeadFromTheWrittenBytesOnly) {

@@ -119,6 +119,17 @@ for t in 5 100 -1; do
 	expect "level_ignored_${t}" "$(wr $P/rssi_led "$t")" "ret=${#t} errno=0"
 done
 expect level_ignored_lines "$(values)" 00002800
+# Numbers beyond an int are refused on both files, not wrapped: on a
+# 32-bit kernel "4294967297" would otherwise read as 1.
+for t in 4294967297 2147483648 -2147483649 99999999999999; do
+	expect "level_out_of_range_${t}" "$(wr $P/rssi_led "$t"; values)" "ret=-1 errno=22
+00002800"
+done
+for t in 4294967297 2147483648 -2147483649 99999999999999; do
+	expect "blink_out_of_range_${t}" "$(wr $P/rssi_led_blink "$t"; rd $P/rssi_led_blink)" "ret=-1 errno=22
+text=0\n reads=2"
+done
+expect level_int_max_ignored "$(wr $P/rssi_led 2147483647)" "ret=10 errno=0"
 
 expect level_leading_blank "$(wr $P/rssi_led ' 3')" "ret=2 errno=0"
 expect level_leading_blank_lines "$(values)" 00000800

@@ -1,6 +1,7 @@
 /* Fake kernel: basic types. */
 #ifndef FAKE_LINUX_TYPES_H
 #define FAKE_LINUX_TYPES_H
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
