@@ -89,8 +89,9 @@ static void rssi_led_bar(int on)
  * refused rather than wrapped, and so is a number that reaches the end
  * of a head cut from a longer write, since it may go on past it.
  */
-static int rssi_parse_int(const char *s, bool cut, int *val)
+static int rssi_parse_int(const char *text, size_t len, bool cut, int *val)
 {
+	const char *s = text;
 	unsigned int limit = INT_MAX;
 	unsigned int v = 0;
 	bool neg = false;
@@ -112,7 +113,7 @@ static int rssi_parse_int(const char *s, bool cut, int *val)
 			return -EINVAL;
 		v = v * 10 + d;
 	}
-	if (!*s && cut)
+	if (cut && s == text + len)
 		return -EINVAL;
 
 	/* -v as an int without overflow when v is INT_MAX + 1 */
@@ -134,7 +135,7 @@ static int rssi_parse_write(const char __user *buffer, unsigned long count,
 		return -EFAULT;
 	text[len] = '\0';
 
-	return rssi_parse_int(text, count > len, val);
+	return rssi_parse_int(text, len, count > len, val);
 }
 
 static int rssi_led_write(struct file *file, const char __user *buffer,

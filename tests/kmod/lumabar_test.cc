@@ -356,6 +356,9 @@ TEST_F(Lumabar, WritesOfAnySizeCopyABoundedHeadFromTheWrittenBytesOnly) {
   }
   EXPECT_EQ(4, Write(kLed, "2\n\n\n"));
   EXPECT_EQ("1100", Bar());
+  // a NUL ends the number like any other byte, also in a long write
+  EXPECT_EQ(20, Write(kLed, std::string("3\0xxxxxxxxxxxxxxxxxx", 20)));
+  EXPECT_EQ("1110", Bar());
 }
 
 TEST_F(Lumabar, WriteFromABadUserPointerFailsWithTheCopyError) {
