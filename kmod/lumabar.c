@@ -62,8 +62,8 @@ static struct timer_list rssi_led_blink_timer;
 static DEFINE_MUTEX(rssi_led_blink_lock);
 
 static struct proc_dir_entry *simple_config_entry;
-static struct legacy_proc_entry *rssi_led_entry;
-static struct legacy_proc_entry *rssi_led_blink_entry;
+static struct proc_dir_entry *rssi_led_entry;
+static struct proc_dir_entry *rssi_led_blink_entry;
 
 /* Called from the blink timer too: must not sleep. */
 static int set_rssi_led(int led, int on)
@@ -173,7 +173,7 @@ static int rssi_led_read(char *page, char **start, off_t off, int count,
 	return sprintf(page, "%d\n", lit);
 }
 
-static void rssi_led_blink_timer_fn(TIMER_FN_ARG data)
+static void rssi_led_blink_timer_fn(LUMABAR_TIMER_ARG data)
 {
 	rssi_led_bar(blink_rssi_led_flag == 1 ? 0 : 1);
 	blink_rssi_led_flag = 1 - blink_rssi_led_flag;
@@ -192,7 +192,7 @@ static void rssi_led_blink_set(int period)
 	if (period == 0) {
 		/* Gate opens first: a tick landing now is undone below. */
 		enable_lit_rssi = 1;
-		del_timer_sync(&rssi_led_blink_timer);
+		lumabar_timer_delete_sync(&rssi_led_blink_timer);
 		rssi_led_bar(0);
 		blink = 0;
 		return;
@@ -200,8 +200,8 @@ static void rssi_led_blink_set(int period)
 
 	if (blink == 0) {
 		enable_lit_rssi = 0;
-		legacy_timer_init(&rssi_led_blink_timer,
-				  rssi_led_blink_timer_fn);
+		lumabar_timer_init(&rssi_led_blink_timer,
+				   rssi_led_blink_timer_fn);
 		/* blink still holds 0: the first tick is due at once. */
 		rssi_led_blink_timer.expires = jiffies + msecs_to_jiffies(blink);
 		add_timer(&rssi_led_blink_timer);
@@ -232,6 +232,10 @@ static int rssi_led_blink_read(char *page, char **start, off_t off, int count,
 	return sprintf(page, "%d\n", blink);
 }
 
+LUMABAR_PROC_FILE(rssi_led_file, rssi_led_read, rssi_led_write);
+LUMABAR_PROC_FILE(rssi_led_blink_file, rssi_led_blink_read,
+		  rssi_led_blink_write);
+
 /* Hand the four lines to the GPIO block; set the shared output enable. */
 static void rssi_led_setup_regs(void)
 {
@@ -252,6 +256,37 @@ static void rssi_led_setup_regs(void)
 	(void)__raw_readl(reg);
 }
 
+/*
+ * What gpio_request_array() did, which newer kernels dropped: each line
+ * an output driven low, all or none.
+ */
+static int rssi_led_request_lines(void)
+{
+	int i, ret;
+
+	for (i = 0; i < RSSI_LED_NUM; i++) {
+		ret = gpio_request_one(rssi_led_gpios[i].gpio,
+				       rssi_led_gpios[i].flags,
+				       rssi_led_gpios[i].label);
+		if (ret)
+			goto unwind;
+	}
+	return 0;
+
+unwind:
+	while (i--)
+		gpio_free(rssi_led_gpios[i].gpio);
+	return ret;
+}
+
+static void rssi_led_free_lines(void)
+{
+	int i;
+
+	for (i = 0; i < RSSI_LED_NUM; i++)
+		gpio_free(rssi_led_gpios[i].gpio);
+}
+
 /* A missing directory or file is not fatal: the module runs without it. */
 static void rssi_led_create_proc(void)
 {
@@ -263,19 +298,15 @@ static void rssi_led_create_proc(void)
 	if (!simple_config_entry)
 		return;
 
-	rssi_led_entry = create_proc_entry("rssi_led", 0644,
-					   simple_config_entry);
+	rssi_led_entry = lumabar_proc_create("rssi_led", 0644,
+					     simple_config_entry,
+					     &rssi_led_file);
 	if (!rssi_led_entry)
 		return;
-	rssi_led_entry->write_proc = rssi_led_write;
-	rssi_led_entry->read_proc = rssi_led_read;
 
-	rssi_led_blink_entry = create_proc_entry("rssi_led_blink", 0644,
-						 simple_config_entry);
-	if (!rssi_led_blink_entry)
-		return;
-	rssi_led_blink_entry->write_proc = rssi_led_blink_write;
-	rssi_led_blink_entry->read_proc = rssi_led_blink_read;
+	rssi_led_blink_entry = lumabar_proc_create("rssi_led_blink", 0644,
+						   simple_config_entry,
+						   &rssi_led_blink_file);
 }
 
 int init_module(void)
@@ -293,7 +324,7 @@ int init_module(void)
 	}
 
 	/* Each line comes up as an output driven low: lit. */
-	ret = gpio_request_array(rssi_led_gpios, RSSI_LED_NUM);
+	ret = rssi_led_request_lines();
 	if (ret < 0) {
 		printk(KERN_ERR "failed to request gpios\n");
 		return ret;
@@ -310,7 +341,7 @@ int init_module(void)
 void cleanup_module(void)
 {
 	if (blink) {
-		del_timer_sync(&rssi_led_blink_timer);
+		lumabar_timer_delete_sync(&rssi_led_blink_timer);
 		rssi_led_bar(0);
 	}
 
@@ -333,10 +364,10 @@ void cleanup_module(void)
 	 * final. The timer is set up only once blinking has started.
 	 */
 	if (rssi_led_blink_timer.function &&
-	    del_timer_sync(&rssi_led_blink_timer))
+	    lumabar_timer_delete_sync(&rssi_led_blink_timer))
 		rssi_led_bar(0);
 
-	gpio_free_array(rssi_led_gpios, RSSI_LED_NUM);
+	rssi_led_free_lines();
 }
 
 MODULE_LICENSE("GPL v2");

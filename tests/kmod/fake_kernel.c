@@ -155,26 +155,26 @@ int printk(const char *fmt, ...)
 
 /* ---- GPIO --------------------------------------------------------- */
 
-static int fk_gpio_request_one(const struct gpio *g)
+int gpio_request_one(unsigned gpio, unsigned long flags, const char *label)
 {
 	struct fk_gpio_line *l;
 
-	fk_log("gpio_request_one %u %lu %s", g->gpio, g->flags, g->label);
-	if (g->gpio >= FK_NR_GPIO)
+	fk_log("gpio_request_one %u %lu %s", gpio, flags, label);
+	if (gpio >= FK_NR_GPIO)
 		return -EINVAL;
-	l = &fk_lines_state[g->gpio];
+	l = &fk_lines_state[gpio];
 	if (l->requested || l->claimed)
 		return -EBUSY;
 	l->requested = 1;
-	snprintf(l->label, sizeof(l->label), "%s", g->label);
-	if (!(g->flags & GPIOF_DIR_IN)) {
+	snprintf(l->label, sizeof(l->label), "%s", label);
+	if (!(flags & GPIOF_DIR_IN)) {
 		l->output = 1;
-		l->value = (g->flags & GPIOF_INIT_HIGH) ? 1 : 0;
+		l->value = (flags & GPIOF_INIT_HIGH) ? 1 : 0;
 	}
 	return 0;
 }
 
-static void fk_gpio_free(unsigned gpio)
+void gpio_free(unsigned gpio)
 {
 	fk_log("gpio_free %u", gpio);
 	if (gpio >= FK_NR_GPIO || !fk_lines_state[gpio].requested) {
@@ -183,29 +183,6 @@ static void fk_gpio_free(unsigned gpio)
 	}
 	fk_lines_state[gpio].requested = 0;
 	fk_lines_state[gpio].label[0] = '\0';
-}
-
-/* Like the kernel's: on a failure the lines taken so far are freed. */
-int gpio_request_array(const struct gpio *array, size_t num)
-{
-	size_t i;
-	int err;
-
-	for (i = 0; i < num; i++) {
-		err = fk_gpio_request_one(&array[i]);
-		if (err) {
-			while (i--)
-				fk_gpio_free(array[i].gpio);
-			return err;
-		}
-	}
-	return 0;
-}
-
-void gpio_free_array(const struct gpio *array, size_t num)
-{
-	while (num--)
-		fk_gpio_free((array++)->gpio);
 }
 
 void gpio_set_value(unsigned gpio, int value)
