@@ -375,6 +375,7 @@ int del_timer_sync(struct timer_list *timer)
 }
 
 unsigned long fk_jiffies(void) { return jiffies; }
+unsigned fk_hz(void) { return HZ; }
 
 void fk_tick(unsigned n)
 {
