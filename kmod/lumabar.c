@@ -15,6 +15,7 @@
 #include <linux/module.h>
 #include <linux/mutex.h>
 #include <linux/kernel.h>
+#include <linux/ctype.h>
 #include <linux/errno.h>
 #include <linux/gpio.h>
 #include <linux/io.h>
@@ -32,7 +33,7 @@
 
 /*
  * Longest write text taken from user space: an int with sign and a few
- * blanks. Longer writes are accepted; only their head is parsed.
+ * blanks. Longer writes are accepted when their number ends in the head.
  */
 #define RSSI_WRITE_MAX		15
 
@@ -61,8 +62,8 @@ static struct timer_list rssi_led_blink_timer;
 static DEFINE_MUTEX(rssi_led_blink_lock);
 
 static struct proc_dir_entry *simple_config_entry;
-static struct legacy_proc_entry *rssi_led_entry;
-static struct legacy_proc_entry *rssi_led_blink_entry;
+static struct proc_dir_entry *rssi_led_entry;
+static struct proc_dir_entry *rssi_led_blink_entry;
 
 /* Called from the blink timer too: must not sleep. */
 static int set_rssi_led(int led, int on)
@@ -83,6 +84,44 @@ static void rssi_led_bar(int on)
 }
 
 /*
+ * One int as sscanf's "%d" reads it: blanks skipped, an optional minus,
+ * digits up to the first other character. A value beyond an int is
+ * refused rather than wrapped, and so is a number that reaches the end
+ * of a head cut from a longer write, since it may go on past it.
+ */
+static int rssi_parse_int(const char *text, size_t len, bool cut, int *val)
+{
+	const char *s = text;
+	unsigned int limit = INT_MAX;
+	unsigned int v = 0;
+	bool neg = false;
+
+	while (isspace(*s))
+		s++;
+	if (*s == '-') {
+		neg = true;
+		limit = (unsigned int)INT_MAX + 1;
+		s++;
+	}
+	if (!isdigit(*s))
+		return -EINVAL;
+
+	for (; isdigit(*s); s++) {
+		unsigned int d = *s - '0';
+
+		if (v > (limit - d) / 10)
+			return -EINVAL;
+		v = v * 10 + d;
+	}
+	if (cut && s == text + len)
+		return -EINVAL;
+
+	/* -v as an int without overflow when v is INT_MAX + 1 */
+	*val = neg ? -(int)(v - 1) - 1 : (int)v;
+	return 0;
+}
+
+/*
  * Parse the head of a proc write as one decimal int. At most
  * RSSI_WRITE_MAX bytes are copied, whatever the write's length.
  */
@@ -96,9 +135,7 @@ static int rssi_parse_write(const char __user *buffer, unsigned long count,
 		return -EFAULT;
 	text[len] = '\0';
 
-	if (sscanf(text, "%d", val) != 1)
-		return -EINVAL;
-	return 0;
+	return rssi_parse_int(text, len, count > len, val);
 }
 
 static int rssi_led_write(struct file *file, const char __user *buffer,
@@ -136,7 +173,7 @@ static int rssi_led_read(char *page, char **start, off_t off, int count,
 	return sprintf(page, "%d\n", lit);
 }
 
-static void rssi_led_blink_timer_fn(TIMER_FN_ARG data)
+static void rssi_led_blink_timer_fn(LUMABAR_TIMER_ARG data)
 {
 	rssi_led_bar(blink_rssi_led_flag == 1 ? 0 : 1);
 	blink_rssi_led_flag = 1 - blink_rssi_led_flag;
@@ -155,7 +192,7 @@ static void rssi_led_blink_set(int period)
 	if (period == 0) {
 		/* Gate opens first: a tick landing now is undone below. */
 		enable_lit_rssi = 1;
-		del_timer_sync(&rssi_led_blink_timer);
+		lumabar_timer_delete_sync(&rssi_led_blink_timer);
 		rssi_led_bar(0);
 		blink = 0;
 		return;
@@ -163,8 +200,8 @@ static void rssi_led_blink_set(int period)
 
 	if (blink == 0) {
 		enable_lit_rssi = 0;
-		legacy_timer_init(&rssi_led_blink_timer,
-				  rssi_led_blink_timer_fn);
+		lumabar_timer_init(&rssi_led_blink_timer,
+				   rssi_led_blink_timer_fn);
 		/* blink still holds 0: the first tick is due at once. */
 		rssi_led_blink_timer.expires = jiffies + msecs_to_jiffies(blink);
 		add_timer(&rssi_led_blink_timer);
@@ -195,6 +232,10 @@ static int rssi_led_blink_read(char *page, char **start, off_t off, int count,
 	return sprintf(page, "%d\n", blink);
 }
 
+LUMABAR_PROC_FILE(rssi_led_file, rssi_led_read, rssi_led_write);
+LUMABAR_PROC_FILE(rssi_led_blink_file, rssi_led_blink_read,
+		  rssi_led_blink_write);
+
 /* Hand the four lines to the GPIO block; set the shared output enable. */
 static void rssi_led_setup_regs(void)
 {
@@ -215,6 +256,37 @@ static void rssi_led_setup_regs(void)
 	(void)__raw_readl(reg);
 }
 
+/*
+ * What gpio_request_array() did, which newer kernels dropped: each line
+ * an output driven low, all or none.
+ */
+static int rssi_led_request_lines(void)
+{
+	int i, ret;
+
+	for (i = 0; i < RSSI_LED_NUM; i++) {
+		ret = gpio_request_one(rssi_led_gpios[i].gpio,
+				       rssi_led_gpios[i].flags,
+				       rssi_led_gpios[i].label);
+		if (ret)
+			goto unwind;
+	}
+	return 0;
+
+unwind:
+	while (i--)
+		gpio_free(rssi_led_gpios[i].gpio);
+	return ret;
+}
+
+static void rssi_led_free_lines(void)
+{
+	int i;
+
+	for (i = 0; i < RSSI_LED_NUM; i++)
+		gpio_free(rssi_led_gpios[i].gpio);
+}
+
 /* A missing directory or file is not fatal: the module runs without it. */
 static void rssi_led_create_proc(void)
 {
@@ -226,19 +298,15 @@ static void rssi_led_create_proc(void)
 	if (!simple_config_entry)
 		return;
 
-	rssi_led_entry = create_proc_entry("rssi_led", 0644,
-					   simple_config_entry);
+	rssi_led_entry = lumabar_proc_create("rssi_led", 0644,
+					     simple_config_entry,
+					     &rssi_led_file);
 	if (!rssi_led_entry)
 		return;
-	rssi_led_entry->write_proc = rssi_led_write;
-	rssi_led_entry->read_proc = rssi_led_read;
 
-	rssi_led_blink_entry = create_proc_entry("rssi_led_blink", 0644,
-						 simple_config_entry);
-	if (!rssi_led_blink_entry)
-		return;
-	rssi_led_blink_entry->write_proc = rssi_led_blink_write;
-	rssi_led_blink_entry->read_proc = rssi_led_blink_read;
+	rssi_led_blink_entry = lumabar_proc_create("rssi_led_blink", 0644,
+						   simple_config_entry,
+						   &rssi_led_blink_file);
 }
 
 int init_module(void)
@@ -256,7 +324,7 @@ int init_module(void)
 	}
 
 	/* Each line comes up as an output driven low: lit. */
-	ret = gpio_request_array(rssi_led_gpios, RSSI_LED_NUM);
+	ret = rssi_led_request_lines();
 	if (ret < 0) {
 		printk(KERN_ERR "failed to request gpios\n");
 		return ret;
@@ -273,7 +341,7 @@ int init_module(void)
 void cleanup_module(void)
 {
 	if (blink) {
-		del_timer_sync(&rssi_led_blink_timer);
+		lumabar_timer_delete_sync(&rssi_led_blink_timer);
 		rssi_led_bar(0);
 	}
 
@@ -296,10 +364,10 @@ void cleanup_module(void)
 	 * final. The timer is set up only once blinking has started.
 	 */
 	if (rssi_led_blink_timer.function &&
-	    del_timer_sync(&rssi_led_blink_timer))
+	    lumabar_timer_delete_sync(&rssi_led_blink_timer))
 		rssi_led_bar(0);
 
-	gpio_free_array(rssi_led_gpios, RSSI_LED_NUM);
+	rssi_led_free_lines();
 }
 
 MODULE_LICENSE("GPL v2");

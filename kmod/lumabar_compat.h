@@ -1,185 +1,160 @@
 /* SPDX-License-Identifier: GPL-2.0 */
 /*
- * The driver is written against the router's own kernel (3.3): legacy
- * procfs with read_proc/write_proc callbacks, timers that take an
- * unsigned long and are set up with init_timer_key(), and the SoC's
- * exported GPIO register block. Newer kernels dropped the first two;
- * this header gives the driver the same calls there.
+ * The driver's handlers keep the router kernel's (3.3) legacy procfs
+ * callback forms; this header reaches them from every kernel since,
+ * choosing by what the tree offers (LUMABAR_HAVE_*, found by the probes
+ * under probe/ at build time), not by its version:
+ *
+ *   CREATE_PROC_ENTRY  entries carry read_proc/write_proc (up to 3.9)
+ *   PROC_OPS           proc files take struct proc_ops (5.6 on), else
+ *                      struct file_operations
+ *   TIMER_SETUP        callbacks take the timer (4.14 on), else an
+ *                      unsigned long, with
+ *   INIT_TIMER_KEY_FLAGS  init_timer_key's flags argument (3.7 on)
+ *   TIMER_DELETE_SYNC  timer_delete_sync (6.2 and stable back-ports;
+ *                      del_timer_sync is gone from 6.15)
+ *
+ * Everything here has a lumabar_ name and holds no state: kernel names
+ * are never redefined, so a back-ported kernel definition cannot clash.
  */
 #ifndef LUMABAR_COMPAT_H
 #define LUMABAR_COMPAT_H
 
-#include <linux/version.h>
+#include <linux/fs.h>
+#include <linux/module.h>
 #include <linux/proc_fs.h>
 #include <linux/timer.h>
 
 /* Mapped GPIO register block, owned by the SoC support code. */
 extern void __iomem *ath79_gpio_base;
 
-#if LINUX_VERSION_CODE < KERNEL_VERSION(3, 10, 0)
+typedef int (lumabar_read_fn)(char *page, char **start, off_t off, int count,
+			      int *eof, void *data);
+typedef int (lumabar_write_fn)(struct file *file, const char __user *buffer,
+			       unsigned long count, void *data);
 
-/* The legacy proc entry carries the callbacks itself. */
-#define legacy_proc_entry proc_dir_entry
+#ifdef LUMABAR_HAVE_CREATE_PROC_ENTRY
 
-#define TIMER_FN_ARG unsigned long
+struct lumabar_proc_file {
+	lumabar_read_fn *read;
+	lumabar_write_fn *write;
+};
 
-#define legacy_timer_init(timer, fn)				\
-	do {							\
-		init_timer_key((timer), NULL, NULL);		\
-		(timer)->function = (fn);			\
-	} while (0)
+#define LUMABAR_PROC_FILE(name, rd, wr) \
+	static const struct lumabar_proc_file name = { rd, wr }
 
-#elif LINUX_VERSION_CODE >= KERNEL_VERSION(5, 6, 0)
+static inline struct proc_dir_entry *
+lumabar_proc_create(const char *name, umode_t mode,
+		    struct proc_dir_entry *parent,
+		    const struct lumabar_proc_file *f)
+{
+	struct proc_dir_entry *e = create_proc_entry(name, mode, parent);
 
-#include <linux/fs.h>
-#include <linux/gfp.h>
-#include <linux/string.h>
-#include <linux/uaccess.h>
+	if (!e)
+		return NULL;
+	e->write_proc = f->write;
+	e->read_proc = f->read;
+	return e;
+}
 
-#if LINUX_VERSION_CODE < KERNEL_VERSION(5, 17, 0)
-#define pde_data PDE_DATA
+#else /* !LUMABAR_HAVE_CREATE_PROC_ENTRY */
+
+/* The driver's texts are one int and a newline. */
+#define LUMABAR_READ_MAX	32
+
+/* A legacy read callback writes its whole text; the reader gets it from
+ * its offset on, and end of file past it. */
+static inline ssize_t lumabar_proc_read(lumabar_read_fn *rd, char __user *buf,
+					size_t count, loff_t *ppos)
+{
+	char text[LUMABAR_READ_MAX];
+	char *start = NULL;
+	int eof = 0;
+	int len;
+
+	len = rd(text, &start, 0, sizeof(text), &eof, NULL);
+	if (len < 0)
+		return len;
+	return simple_read_from_buffer(buf, count, ppos, text, len);
+}
+
+#ifdef LUMABAR_HAVE_PROC_OPS
+#define LUMABAR_PROC_OPS(name, rdf, wrf)				\
+	static const struct proc_ops name = {				\
+		.proc_read	= rdf,					\
+		.proc_write	= wrf,					\
+		.proc_lseek	= default_llseek,			\
+	}
+#define lumabar_proc_file proc_ops
+#else
+#define LUMABAR_PROC_OPS(name, rdf, wrf)				\
+	static const struct file_operations name = {			\
+		.owner		= THIS_MODULE,				\
+		.read		= rdf,					\
+		.write		= wrf,					\
+		.llseek		= default_llseek,			\
+	}
+#define lumabar_proc_file file_operations
 #endif
 
-typedef int (read_proc_t)(char *page, char **start, off_t off, int count,
-			  int *eof, void *data);
-typedef int (write_proc_t)(struct file *file, const char __user *buffer,
-			   unsigned long count, void *data);
+#define LUMABAR_PROC_FILE(name, rd, wr)					\
+	static ssize_t name##_read(struct file *file, char __user *buf,	\
+				   size_t count, loff_t *ppos)		\
+	{								\
+		return lumabar_proc_read(rd, buf, count, ppos);		\
+	}								\
+	static ssize_t name##_write(struct file *file,			\
+				    const char __user *buf,		\
+				    size_t count, loff_t *ppos)		\
+	{								\
+		return wr(file, buf, count, NULL);			\
+	}								\
+	LUMABAR_PROC_OPS(name, name##_read, name##_write)
 
-/*
- * A file created through create_proc_entry(): the callbacks are filled
- * in after creation, as the legacy interface did, so the file
- * operations look them up on every call and answer -EIO until set.
- */
-struct legacy_proc_entry {
-	struct proc_dir_entry *pde;
-	struct proc_dir_entry *parent;
-	const char *name;
-	read_proc_t *read_proc;
-	write_proc_t *write_proc;
-	void *data;
-};
-
-/* Nothing is allocated: the driver has two files. */
-#define LEGACY_PROC_SLOTS 4
-static struct legacy_proc_entry legacy_proc_slots[LEGACY_PROC_SLOTS];
-
-/*
- * The legacy read_proc contract used here: the callback writes its whole
- * text at the start of a page and returns the length; the proc layer
- * hands the reader the bytes from its offset on.
- */
-static ssize_t legacy_proc_read(struct file *file, char __user *buf,
-				size_t count, loff_t *ppos)
+static inline struct proc_dir_entry *
+lumabar_proc_create(const char *name, umode_t mode,
+		    struct proc_dir_entry *parent,
+		    const struct lumabar_proc_file *ops)
 {
-	struct legacy_proc_entry *e = pde_data(file_inode(file));
-	read_proc_t *read_proc = READ_ONCE(e->read_proc);
-	char *page, *start = NULL;
-	loff_t pos = *ppos;
-	int eof = 0, len;
-	ssize_t ret;
-
-	if (!read_proc)
-		return -EIO;
-	if (pos < 0)
-		return -EINVAL;
-	if (pos >= PAGE_SIZE || !count)
-		return 0;
-
-	page = (char *)__get_free_page(GFP_KERNEL);
-	if (!page)
-		return -ENOMEM;
-
-	len = read_proc(page, &start, pos, min_t(size_t, count, PAGE_SIZE),
-			&eof, e->data);
-	if (len < 0) {
-		ret = len;
-	} else {
-		size_t n;
-
-		len = min_t(int, len, PAGE_SIZE);
-		if (pos >= len) {
-			ret = 0;
-		} else {
-			n = min_t(size_t, len - pos, count);
-			if (copy_to_user(buf, page + pos, n)) {
-				ret = -EFAULT;
-			} else {
-				*ppos = pos + n;
-				ret = n;
-			}
-		}
-	}
-	free_page((unsigned long)page);
-	return ret;
+	return proc_create_data(name, mode, parent, ops, NULL);
 }
 
-static ssize_t legacy_proc_write(struct file *file, const char __user *buf,
-				 size_t count, loff_t *ppos)
+#endif /* LUMABAR_HAVE_CREATE_PROC_ENTRY */
+
+#ifdef LUMABAR_HAVE_TIMER_SETUP
+
+#define LUMABAR_TIMER_ARG struct timer_list *
+
+static inline void lumabar_timer_init(struct timer_list *timer,
+				      void (*fn)(struct timer_list *))
 {
-	struct legacy_proc_entry *e = pde_data(file_inode(file));
-	write_proc_t *write_proc = READ_ONCE(e->write_proc);
-
-	if (!write_proc)
-		return -EIO;
-	return write_proc(file, buf, count, e->data);
+	timer_setup(timer, fn, 0);
 }
-
-static const struct proc_ops legacy_proc_ops = {
-	.proc_read	= legacy_proc_read,
-	.proc_write	= legacy_proc_write,
-	.proc_lseek	= default_llseek,
-};
-
-static inline struct legacy_proc_entry *
-create_proc_entry(const char *name, umode_t mode, struct proc_dir_entry *parent)
-{
-	struct legacy_proc_entry *e;
-	int i;
-
-	for (i = 0; i < LEGACY_PROC_SLOTS; i++) {
-		e = &legacy_proc_slots[i];
-		if (e->name)
-			continue;
-		e->name = name;
-		e->parent = parent;
-		e->read_proc = NULL;
-		e->write_proc = NULL;
-		e->data = NULL;
-		e->pde = proc_create_data(name, mode, parent,
-					  &legacy_proc_ops, e);
-		if (!e->pde) {
-			e->name = NULL;
-			return NULL;
-		}
-		return e;
-	}
-	return NULL;
-}
-
-/* Removal waits for callers still inside the file; free the slot after. */
-static inline void legacy_remove_proc_entry(const char *name,
-					    struct proc_dir_entry *parent)
-{
-	int i;
-
-	remove_proc_entry(name, parent);
-	for (i = 0; i < LEGACY_PROC_SLOTS; i++) {
-		struct legacy_proc_entry *e = &legacy_proc_slots[i];
-
-		if (e->name && e->parent == parent && !strcmp(e->name, name)) {
-			e->pde = NULL;
-			e->name = NULL;
-		}
-	}
-}
-#define remove_proc_entry legacy_remove_proc_entry
-
-#define TIMER_FN_ARG struct timer_list *
-
-#define legacy_timer_init(timer, fn) timer_setup((timer), (fn), 0)
 
 #else
-#error "lumabar supports kernels before 3.10 (legacy procfs) and from 5.6 on"
+
+#define LUMABAR_TIMER_ARG unsigned long
+
+static inline void lumabar_timer_init(struct timer_list *timer,
+				      void (*fn)(unsigned long))
+{
+#ifdef LUMABAR_HAVE_INIT_TIMER_KEY_FLAGS
+	init_timer_key(timer, 0, NULL, NULL);
+#else
+	init_timer_key(timer, NULL, NULL);
 #endif
+	timer->function = fn;
+}
+
+#endif /* LUMABAR_HAVE_TIMER_SETUP */
+
+static inline int lumabar_timer_delete_sync(struct timer_list *timer)
+{
+#ifdef LUMABAR_HAVE_TIMER_DELETE_SYNC
+	return timer_delete_sync(timer);
+#else
+	return del_timer_sync(timer);
+#endif
+}
 
 #endif /* LUMABAR_COMPAT_H */

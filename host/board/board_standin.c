@@ -8,13 +8,19 @@
  *   values  line values as one hex word (bit n = line n)
  *   lines   one row per line: number, direction, value, owner's label
  *   regs    one row per register word: byte offset, value
- *   events  every line write with its time in ns ("ns line value");
+ *   events  every line write with its time ("ns line value jiffies");
  *           writing "clear" empties it, any other write adds a marker
  *           row with line 255, so a test can time writes against it
+ *   hz      the kernel's HZ, to turn milliseconds into jiffies
+ *
+ * jiffies are what lumabar programs its timer in: intervals counted in
+ * them do not shrink when a late tick under an emulator stamps its
+ * wall-clock time late.
  */
 #include <linux/module.h>
 #include <linux/debugfs.h>
 #include <linux/gpio/driver.h>
+#include <linux/jiffies.h>
 #include <linux/ktime.h>
 #include <linux/seq_file.h>
 #include <linux/spinlock.h>
@@ -30,6 +36,7 @@
 
 struct standin_event {
 	u64 ns;
+	unsigned long jif;
 	u8 line;
 	u8 value;
 };
@@ -58,6 +65,7 @@ static void standin_record(unsigned int line, int value)
 	}
 	ev = &standin_events[standin_nevents++];
 	ev->ns = ktime_get_ns();
+	ev->jif = jiffies;
 	ev->line = line;
 	ev->value = value;
 }
@@ -158,18 +166,26 @@ static int events_show(struct seq_file *m, void *v)
 
 	spin_lock_irqsave(&standin_lock, flags);
 	for (i = 0; i < standin_nevents; i++)
-		seq_printf(m, "%llu %u %u\n", standin_events[i].ns,
-			   standin_events[i].line, standin_events[i].value);
+		seq_printf(m, "%llu %u %u %lu\n", standin_events[i].ns,
+			   standin_events[i].line, standin_events[i].value,
+			   standin_events[i].jif);
 	if (standin_dropped)
 		seq_printf(m, "dropped %u\n", standin_dropped);
 	spin_unlock_irqrestore(&standin_lock, flags);
 	return 0;
 }
 
+static int hz_show(struct seq_file *m, void *v)
+{
+	seq_printf(m, "%d\n", HZ);
+	return 0;
+}
+DEFINE_SHOW_ATTRIBUTE(hz);
+
 static int events_open(struct inode *inode, struct file *file)
 {
 	return single_open_size(file, events_show, NULL,
-				(STANDIN_EVENTS + 1) * 32);
+				(STANDIN_EVENTS + 1) * 48);
 }
 
 static ssize_t events_write(struct file *file, const char __user *buf,
@@ -221,6 +237,7 @@ static int __init standin_init(void)
 	debugfs_create_file("lines", 0444, standin_dir, NULL, &lines_fops);
 	debugfs_create_file("regs", 0444, standin_dir, NULL, &regs_fops);
 	debugfs_create_file("events", 0644, standin_dir, NULL, &events_fops);
+	debugfs_create_file("hz", 0444, standin_dir, NULL, &hz_fops);
 	return 0;
 }
 

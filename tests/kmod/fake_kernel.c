@@ -3,7 +3,6 @@
  * the driver makes, each logged, with the misuse a real kernel would
  * punish recorded as a fault instead.
  */
-#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -132,7 +131,7 @@ const char *fk_printk_line(size_t i) { return i < fk_printk_lines.n ? fk_printk_
 size_t fk_fault_count(void) { return fk_fault_lines.n; }
 const char *fk_fault_line(size_t i) { return i < fk_fault_lines.n ? fk_fault_buf[i] : ""; }
 
-/* ---- printk, sscanf ------------------------------------------------ */
+/* ---- printk ------------------------------------------------ */
 
 int printk(const char *fmt, ...)
 {
@@ -154,62 +153,28 @@ int printk(const char *fmt, ...)
 	return n;
 }
 
-/*
- * "%d" as the kernel reads it: leading white space skipped, an optional
- * minus sign, then at least one digit; the value wraps like the
- * kernel's unchecked conversion. Stops at the first non-digit.
- */
-int fk_sscanf(const char *str, const char *fmt, ...)
-{
-	unsigned long long v = 0;
-	const char *p = str;
-	int neg = 0;
-	va_list ap;
-
-	if (strcmp(fmt, "%d")) {
-		fk_fault("sscanf: unsupported format \"%s\"", fmt);
-		return 0;
-	}
-	while (isspace((unsigned char)*p))
-		p++;
-	if (*p == '-') {
-		neg = 1;
-		p++;
-	}
-	if (!isdigit((unsigned char)*p))
-		return 0;
-	while (isdigit((unsigned char)*p))
-		v = v * 10 + (unsigned)(*p++ - '0');
-	if (neg)
-		v = -v;
-	va_start(ap, fmt);
-	*va_arg(ap, int *) = (int)(unsigned)v;
-	va_end(ap);
-	return 1;
-}
-
 /* ---- GPIO --------------------------------------------------------- */
 
-static int fk_gpio_request_one(const struct gpio *g)
+int gpio_request_one(unsigned gpio, unsigned long flags, const char *label)
 {
 	struct fk_gpio_line *l;
 
-	fk_log("gpio_request_one %u %lu %s", g->gpio, g->flags, g->label);
-	if (g->gpio >= FK_NR_GPIO)
+	fk_log("gpio_request_one %u %lu %s", gpio, flags, label);
+	if (gpio >= FK_NR_GPIO)
 		return -EINVAL;
-	l = &fk_lines_state[g->gpio];
+	l = &fk_lines_state[gpio];
 	if (l->requested || l->claimed)
 		return -EBUSY;
 	l->requested = 1;
-	snprintf(l->label, sizeof(l->label), "%s", g->label);
-	if (!(g->flags & GPIOF_DIR_IN)) {
+	snprintf(l->label, sizeof(l->label), "%s", label);
+	if (!(flags & GPIOF_DIR_IN)) {
 		l->output = 1;
-		l->value = (g->flags & GPIOF_INIT_HIGH) ? 1 : 0;
+		l->value = (flags & GPIOF_INIT_HIGH) ? 1 : 0;
 	}
 	return 0;
 }
 
-static void fk_gpio_free(unsigned gpio)
+void gpio_free(unsigned gpio)
 {
 	fk_log("gpio_free %u", gpio);
 	if (gpio >= FK_NR_GPIO || !fk_lines_state[gpio].requested) {
@@ -218,29 +183,6 @@ static void fk_gpio_free(unsigned gpio)
 	}
 	fk_lines_state[gpio].requested = 0;
 	fk_lines_state[gpio].label[0] = '\0';
-}
-
-/* Like the kernel's: on a failure the lines taken so far are freed. */
-int gpio_request_array(const struct gpio *array, size_t num)
-{
-	size_t i;
-	int err;
-
-	for (i = 0; i < num; i++) {
-		err = fk_gpio_request_one(&array[i]);
-		if (err) {
-			while (i--)
-				fk_gpio_free(array[i].gpio);
-			return err;
-		}
-	}
-	return 0;
-}
-
-void gpio_free_array(const struct gpio *array, size_t num)
-{
-	while (num--)
-		fk_gpio_free((array++)->gpio);
 }
 
 void gpio_set_value(unsigned gpio, int value)
@@ -433,6 +375,7 @@ int del_timer_sync(struct timer_list *timer)
 }
 
 unsigned long fk_jiffies(void) { return jiffies; }
+unsigned fk_hz(void) { return HZ; }
 
 void fk_tick(unsigned n)
 {

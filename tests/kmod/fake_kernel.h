@@ -56,6 +56,8 @@ uint32_t fk_reg(unsigned offset);
 
 /* Clock and timers. */
 unsigned long fk_jiffies(void);
+/* The kernel's HZ: jiffies per second. */
+unsigned fk_hz(void);
 /* Advance n jiffies; at each, run the timers that are due. */
 void fk_tick(unsigned n);
 int fk_timers_pending(void);

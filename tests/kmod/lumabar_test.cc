@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -305,6 +306,30 @@ TEST_F(Lumabar, IgnoredAndUnparsableLevelWritesChangeNothing) {
   EXPECT_EQ("1100", Bar());
 }
 
+// A number beyond an int is invalid input, not wrapped into range: on
+// the 32-bit router "4294967297" would otherwise be level 1.
+TEST_F(Lumabar, NumbersBeyondAnIntAreRefusedOnBothFiles) {
+  Load();
+  ASSERT_EQ(1, Write(kLed, "2"));
+  fk_log_clear();
+  for (const char* t : {"4294967297", "2147483648", "-2147483649", "99999999999999", "4294967296\n",
+                        // the number runs past the copied head of a longer write
+                        "0000000000000004", "              12"}) {
+    EXPECT_EQ(-kEINVAL, Write(kLed, t)) << t;
+    EXPECT_EQ(-kEINVAL, Write(kBlink, t)) << t;
+  }
+  EXPECT_EQ(Lines{}, Log("gpio_set_value"));
+  EXPECT_EQ(Lines{}, TimerCalls());
+  EXPECT_EQ("1100", Bar());
+  EXPECT_EQ("0\n", Read(kBlink));
+
+  // the extremes of an int are numbers like any other
+  for (const char* t : {"2147483647", "-2147483648", "-0"}) {
+    EXPECT_EQ(static_cast<int>(strlen(t)), Write(kBlink, t)) << t;
+    EXPECT_EQ(std::string(t == std::string("-0") ? "0" : t) + "\n", Read(kBlink));
+  }
+}
+
 // ---- user copies -----------------------------------------------------------
 
 TEST_F(Lumabar, WritesOfAnySizeCopyABoundedHeadFromTheWrittenBytesOnly) {
@@ -332,6 +357,9 @@ TEST_F(Lumabar, WritesOfAnySizeCopyABoundedHeadFromTheWrittenBytesOnly) {
   }
   EXPECT_EQ(4, Write(kLed, "2\n\n\n"));
   EXPECT_EQ("1100", Bar());
+  // a NUL ends the number like any other byte, also in a long write
+  EXPECT_EQ(20, Write(kLed, std::string("3\0xxxxxxxxxxxxxxxxxx", 20)));
+  EXPECT_EQ("1110", Bar());
 }
 
 TEST_F(Lumabar, WriteFromABadUserPointerFailsWithTheCopyError) {
@@ -349,6 +377,16 @@ TEST_F(Lumabar, WriteFromABadUserPointerFailsWithTheCopyError) {
 
 // ---- blinking ------------------------------------------------------------------
 
+// Ticks of a period: msecs_to_jiffies rounds up, at whatever HZ.
+unsigned long Jiffies(unsigned long ms) { return (ms * fk_hz() + 999) / 1000; }
+
+// Jiffies from now of the timer's expiry, from the last "add_timer +N".
+unsigned long long ArmedIn() {
+  Lines calls = Log("add_timer ");
+  if (calls.empty()) return 0;
+  return std::stoull(calls.back().substr(sizeof("add_timer +") - 1));
+}
+
 const Lines kAllOn = {"3=0", "14=0", "13=0", "11=0"};
 const Lines kAllOff = {"3=1", "14=1", "13=1", "11=1"};
 
@@ -361,8 +399,8 @@ class Blink : public Lumabar {
     return LineWrites();
   }
   // Jiffies until the next line write, at most limit.
-  unsigned UntilToggle(unsigned limit = 1000) {
-    for (unsigned j = 1; j <= limit; j++) {
+  unsigned long UntilToggle(unsigned long limit = 1000) {
+    for (unsigned long j = 1; j <= limit; j++) {
       fk_log_clear();
       fk_tick(1);
       if (!LineWrites().empty()) return j;
@@ -385,14 +423,16 @@ TEST_F(Blink, StartTakesTheBarAndTheFirstTickLightsAtOnce) {
   EXPECT_EQ(-kEINVAL, Write(kLed, "abc"));
   EXPECT_EQ(Lines{}, LineWrites());
 
+  // each tick re-arms one period on, counted from itself
+  const unsigned long period = Jiffies(500);
   EXPECT_EQ(kAllOn, TickWrites(1));
-  EXPECT_EQ((Lines{"add_timer +50"}), TimerCalls());
+  EXPECT_EQ((Lines{"add_timer +" + std::to_string(period)}), TimerCalls());
   EXPECT_EQ("4\n", Read(kLed));
-  EXPECT_EQ(Lines{}, TickWrites(49));
+  EXPECT_EQ(Lines{}, TickWrites(period - 1));
   EXPECT_EQ(kAllOff, TickWrites(1));
   EXPECT_EQ("0\n", Read(kLed));
   for (int i = 0; i < 6; i++) {
-    EXPECT_EQ(50u, UntilToggle());
+    EXPECT_EQ(period, UntilToggle());
     EXPECT_EQ(i % 2 ? "0000" : "1111", Bar());
   }
   EXPECT_EQ(1, fk_timers_pending());
@@ -402,15 +442,18 @@ TEST_F(Blink, PeriodRoundsUpToWholeJiffiesAndNegativeOnesBlinkToo) {
   Load();
   ASSERT_EQ(2, Write(kBlink, "15"));
   EXPECT_EQ(1u, UntilToggle());
-  EXPECT_EQ(2u, UntilToggle());
+  EXPECT_EQ(Jiffies(15), UntilToggle());
   ASSERT_EQ(1, Write(kBlink, "0"));
 
-  // no range check: shown as written, the timer takes it unsigned
+  // No range check: shown as written, the timer takes it unsigned, so
+  // the bar stays lit further ahead than any positive period would.
   ASSERT_EQ(2, Write(kBlink, "-1"));
   EXPECT_EQ("-1\n", Read(kBlink));
-  fk_log_clear();
-  fk_tick(1);
-  EXPECT_EQ((Lines{"add_timer +4611686018427387902"}), TimerCalls());
+  EXPECT_EQ(kAllOn, TickWrites(1));
+  EXPECT_GT(ArmedIn(), Jiffies(INT_MAX));
+  EXPECT_EQ(0u, UntilToggle(1000));
+  EXPECT_EQ(1, Write(kBlink, "0"));
+  EXPECT_EQ("0000", Bar());
 }
 
 TEST_F(Blink, SamePeriodAgainNeitherRestartsNorRetimes) {

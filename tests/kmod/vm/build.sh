@@ -28,8 +28,20 @@ mkdir -p "$out/src/host" "$out/root"
 cp -r "$src/kmod" "$out/src/kmod"
 cp -r "$src/host/board" "$out/src/host/board"
 
+# A tree without the router's GPIO base symbol is refused unless the
+# board stand-in is asked for.
+log=$out/make-nobase.log
+if make -C "$out/src/kmod" KDIR="$kbuild" >"$log" 2>&1 ||
+	! grep -q "lacks the router's GPIO base symbol" "$log" ||
+	[ -e "$out/src/kmod/lumabar.ko" ]; then
+	cat "$log"
+	fail "a build without the base symbol was not refused with a message"
+fi
+echo "build without the base symbol refused"
+
 log=$out/make.log
-make -C "$out/src/kmod" KDIR="$kbuild" >"$log" 2>&1 || { cat "$log"; fail "module build failed"; }
+make -C "$out/src/kmod" KDIR="$kbuild" LUMABAR_BOARD_STANDIN=1 >"$log" 2>&1 ||
+	{ cat "$log"; fail "module build failed"; }
 # A clean build: no compiler or modpost warnings.
 if grep -E -i 'warning|error' "$log"; then
 	fail "module build not clean (see above)"

@@ -16,8 +16,8 @@ struct gpio {
 #define GPIOF_OUT_INIT_LOW	(GPIOF_DIR_OUT | GPIOF_INIT_LOW)
 #define GPIOF_OUT_INIT_HIGH	(GPIOF_DIR_OUT | GPIOF_INIT_HIGH)
 
-int gpio_request_array(const struct gpio *array, size_t num);
-void gpio_free_array(const struct gpio *array, size_t num);
+int gpio_request_one(unsigned gpio, unsigned long flags, const char *label);
+void gpio_free(unsigned gpio);
 void gpio_set_value(unsigned gpio, int value);
 int gpio_get_value(unsigned gpio);
 #endif

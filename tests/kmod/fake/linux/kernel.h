@@ -1,6 +1,7 @@
-/* Fake kernel: printk, sscanf, sprintf and helpers. */
+/* Fake kernel: printk, sprintf and helpers. */
 #ifndef FAKE_LINUX_KERNEL_H
 #define FAKE_LINUX_KERNEL_H
+#include <limits.h>
 #include <stdio.h>
 #include <linux/types.h>
 
@@ -9,10 +10,6 @@
 #define KERN_INFO	"<6>"
 
 int printk(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-
-/* The kernel's own sscanf: only the conversions the driver uses. */
-int fk_sscanf(const char *str, const char *fmt, ...);
-#define sscanf fk_sscanf
 
 #define min_t(type, x, y) ({ type __x = (x); type __y = (y); __x < __y ? __x : __y; })
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))

@@ -3,6 +3,8 @@
 #define FAKE_LINUX_MODULE_H
 #include <linux/kernel.h>
 
+#define THIS_MODULE ((struct module *)0)
+
 int init_module(void);
 void cleanup_module(void);
 
