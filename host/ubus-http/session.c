@@ -151,13 +151,13 @@ void session_init(const struct acl_set *acl, const struct session_login *logins,
 		anon->grant[g] = (1 << ACL_READ) | (1 << ACL_WRITE);
 }
 
-int session_login_parse(struct session_login *login, const char *spec)
+int session_login_parse(struct session_login *login, const char *arg)
 {
-	char *a = strchr(spec, ':'), *b = a ? strchr(a + 1, ':') : NULL;
+	char *a = strchr(arg, ':'), *b = a ? strchr(a + 1, ':') : NULL;
 
-	if (!a || !b || a == spec)
+	if (!a || !b || a == arg)
 		return -1;
-	login->user = strndup(spec, a - spec);
+	login->user = strndup(arg, a - arg);
 	login->read = strndup(a + 1, b - a - 1);
 	login->write = strdup(b + 1);
 	return login->user && login->read && login->write ? 0 : -1;

@@ -24,7 +24,7 @@ struct session_login {
 
 void session_init(const struct acl_set *acl, const struct session_login *logins, int n_logins);
 /* Parses "USER:READ-GLOBS:WRITE-GLOBS"; 0 on success. */
-int session_login_parse(struct session_login *login, const char *spec);
+int session_login_parse(struct session_login *login, const char *arg);
 
 /* Whether SID may call FUNCTION of OBJECT in SCOPE; an unknown or lapsed sid may not. */
 bool session_allowed(const char *sid, const char *scope, const char *object, const char *function);
