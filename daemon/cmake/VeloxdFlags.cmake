@@ -16,7 +16,7 @@ endif()
 set(VELOXD_C_FLAGS "${VELOXD_C_FLAGS} ${_size_flags}")
 set(VELOXD_CXX_FLAGS "${VELOXD_CXX_FLAGS} ${_size_flags}")
 # Linking: drop unused sections, and libraries the program does not call.
-set(VELOXD_LINK_FLAGS "-Wl,--gc-sections -Wl,--as-needed -Wl,-O1")
+set(VELOXD_LINK_FLAGS "-Wl,--gc-sections -Wl,--as-needed")
 
 function(veloxd_language_flags)
   foreach(_src ${ARGN})
