@@ -132,7 +132,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 	VX_BIN_VELOXD=$(program "$b")
 	VX_BIN_TRAFGEN=$b/tests/e2e/vx_trafgen
 	VX_LIB_SWITCHSIM=$b/host/switch/libswitchsim.so
-	VX_CONFIG_DIR=$top/packaging/files/etc/config
+	VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_TRAFGEN VX_LIB_SWITCHSIM; do
 		[ -f "${!v}" ] || { echo "build did not produce ${!v}" >&2; exit 1; }
 		export "${v?}"

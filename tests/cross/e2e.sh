@@ -25,7 +25,7 @@ export VX_LIB_SWITCHSIM=$out/build/host/switch/libswitchsim.so
 # timeout, qemu) would refuse a MIPS library.
 export VX_PRELOAD_VAR=QEMU_SET_ENV=LD_PRELOAD
 export VX_BIN_TRAFGEN=$6
-export VX_CONFIG_DIR=$src/packaging/files/etc/config
+export VX_CONFIG_DIR=$src/packaging/veloxd/files/etc/config
 case $client in
 mips) export VX_BIN_UBUS=$bin/ubus VX_BIN_UCI=$bin/uci;;
 host) export VX_BIN_UBUS=$4 VX_BIN_UCI=$5;;
