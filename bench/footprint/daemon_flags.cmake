@@ -1,7 +1,8 @@
 # Code-model flags for the daemon's own targets (every target under daemon/)
 # in a footprint build; the platform libraries keep the project's flags.
 # Loaded after project() through CMAKE_PROJECT_INCLUDE by run.sh:
-#   FOOTPRINT_NO_PIE  position-dependent code and a non-PIE program
+#   FOOTPRINT_NO_PIE  position-dependent code and a non-PIE program (on MIPS
+#                     with -mplt, as toolchains built --with-mips-plt do)
 #   FOOTPRINT_MIPS16  the MIPS16e instruction set
 # Applied once the whole tree is configured, after the project's own PIC
 # setting, which the flags must follow on the compile line.
@@ -25,6 +26,12 @@ function(footprint_daemon_flags)
     endif()
     if(FOOTPRINT_NO_PIE)
       target_compile_options(${_t} PRIVATE -fno-pic -fno-pie)
+      # Position-dependent MIPS code then jumps straight to a PLT entry the
+      # linker makes, instead of loading each callee from the GOT through a
+      # $gp every function sets up.
+      if(CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
+        target_compile_options(${_t} PRIVATE -mplt)
+      endif()
       if(_type STREQUAL EXECUTABLE)
         target_link_options(${_t} PRIVATE -no-pie)
       endif()

@@ -5,6 +5,19 @@
 set(VELOXD_C_FLAGS "-std=gnu99")
 set(VELOXD_CXX_FLAGS "-std=gnu++0x -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics")
 
+# Small on the router's flash: a section per function and object for the
+# linker to drop what is not called, no symbols exported from a program, and
+# no unwind tables where nothing throws or unwinds. Sanitizer reports unwind
+# through the tables, so those builds keep them.
+set(_size_flags "-ffunction-sections -fdata-sections -fvisibility=hidden")
+if(NOT VELOXD_SANITIZE)
+  set(_size_flags "${_size_flags} -fno-asynchronous-unwind-tables -fno-unwind-tables")
+endif()
+set(VELOXD_C_FLAGS "${VELOXD_C_FLAGS} ${_size_flags}")
+set(VELOXD_CXX_FLAGS "${VELOXD_CXX_FLAGS} ${_size_flags}")
+# Linking: drop unused sections, and libraries the program does not call.
+set(VELOXD_LINK_FLAGS "-Wl,--gc-sections -Wl,--as-needed")
+
 function(veloxd_language_flags)
   foreach(_src ${ARGN})
     if(_src MATCHES "\\.c$")
@@ -20,7 +33,7 @@ endfunction()
 function(veloxd_runtime_free target)
   get_target_property(_sources ${target} SOURCES)
   veloxd_language_flags(${_sources})
-  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C LINK_FLAGS "${VELOXD_LINK_FLAGS}")
 endfunction()
 
 # Sanitized host builds: clang's UBSan checks calls through function

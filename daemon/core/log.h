@@ -19,6 +19,9 @@ extern const char __unknown_log_tag[8];
 
 void set_log_level(int level);
 const char *log_level_tag(int level);
+/* One message with its "tag function(line) : " prefix; the caller tests the level. */
+void log_write(int level, const char *func, int line, const char *fmt, ...)
+	__attribute__((format(printf, 4, 5)));
 
 #ifdef __cplusplus
 }
@@ -28,8 +31,8 @@ const char *log_level_tag(int level);
 #define log_msg(level, fmt, ...)                                              \
 	do {                                                                  \
 		if (__curr_log_level >= (level))                              \
-			printf("%s %s(%d) : " fmt, log_level_tag(level),      \
-			       __func__, __LINE__, ##__VA_ARGS__);            \
+			log_write((level), __func__, __LINE__, fmt,           \
+				  ##__VA_ARGS__);                             \
 	} while (0)
 
 #define log_error(fmt, ...) log_msg(LOG_LEVEL_ERROR, fmt, ##__VA_ARGS__)

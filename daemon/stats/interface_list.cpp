@@ -9,23 +9,31 @@
 #include "core/uci_conf.h"
 #include "stats/switch_stat.h"
 
-#define SLOT(i, en, key) { (i), (en), "", key, 0, 0, 0, 0, 0, 0, 0.0, 0.0, { 0, 0 }, { 0, 0 } }
-
 /* Written only through the operations below, and in place by whoever holds a record's pointer. */
-static struct interface_info interface_list[INTERFACE_COUNT] = {
-	SLOT(SLOT_LAN_A, 1, "interface.name.lan1"),
-	SLOT(SLOT_LAN_B, 1, "interface.name.lan1"),
-	SLOT(SLOT_WIRED_SUM, 1, ""),
-	SLOT(SLOT_WLAN_AP, 0, "interface.name.wlan0"),
-	SLOT(4, 0, ""),
-	SLOT(5, 0, ""),
-	SLOT(6, 0, ""),
-	SLOT(SLOT_WLAN_STA, 0, "interface.name.wlan7"),
-	SLOT(8, 0, ""),
-	SLOT(SLOT_BRIDGE, 1, "interface.name.bridge"),
-	SLOT(10, 0, ""),
-	SLOT(11, 0, ""),
+static struct interface_info interface_list[INTERFACE_COUNT];
+
+/* The uci key naming each slot's interface, and the slots enabled from the start. */
+static const char *const slot_uci[INTERFACE_COUNT] = {
+	"interface.name.lan1", "interface.name.lan1", "", "interface.name.wlan0", "", "", "",
+	"interface.name.wlan7", "", "interface.name.bridge", "", "",
 };
+#define SLOTS_ENABLED ((1u << SLOT_LAN_A) | (1u << SLOT_LAN_B) | (1u << SLOT_WIRED_SUM) | (1u << SLOT_BRIDGE))
+
+/*
+ * The table starts zeroed, taking no room in the program file, and gets
+ * its first contents here, before the static objects of any other file
+ * can look at it.
+ */
+__attribute__((constructor(101))) static void seed_interface_list(void)
+{
+	for (int i = 0; i < INTERFACE_COUNT; i++) {
+		struct interface_info *slot = &interface_list[i];
+
+		slot->index = (int8_t)i;
+		slot->enable = (int8_t)((SLOTS_ENABLED >> i) & 1u);
+		strcpy(slot->uci, slot_uci[i]);
+	}
+}
 
 #define G PTHREAD_MUTEX_INITIALIZER
 static pthread_mutex_t slot_guard[INTERFACE_COUNT] = { G, G, G, G, G, G, G, G, G, G, G, G };
