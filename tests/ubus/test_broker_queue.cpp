@@ -61,7 +61,8 @@ struct Queue : ::testing::Test {
 	}
 
 	// One message; empty on EOF or when nothing comes within 5 s.
-	Bytes recv_msg()
+	Bytes recv_msg() { return recv_from(fd); }
+	static Bytes recv_from(int fd)
 	{
 		Bytes m(12);
 		size_t have = 0;
@@ -168,6 +169,93 @@ TEST_F(Queue, LargeMessagesSurviveQuietSpells)
 
 	send_all(small.data(), small.size());
 	expect_echo(small);
+}
+
+uint32_t be32(const uint8_t *p)
+{
+	return ((uint32_t) p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+// INVOKE of method "go" on object id, empty data.
+Bytes invoke(uint16_t seq, uint32_t id)
+{
+	Bytes m = { 0, UBUS_MSG_INVOKE, (uint8_t) (seq >> 8), (uint8_t) seq, 0, 0, 0, 0,
+		    0, 0, 0, 24, 3, 0, 0, 8, 0, 0, 0, 0, 4, 0, 0, 7, 'g', 'o', 0, 0, 7, 0, 0, 4 };
+
+	for (int i = 0; i < 4; i++)
+		m[4 + i] = m[16 + i] = id >> (24 - 8 * i);
+	return m;
+}
+
+// A caller flooding an owner that is behind is no longer read until the
+// owner catches up; a call of another client still gets through, and no
+// call of either is lost.
+TEST_F(Queue, AFloodToABusyOwnerIsHeldBackAndOtherCallsGetThrough)
+{
+	static const uint8_t add[] = { 0, UBUS_MSG_ADD_OBJECT, 0, 1, 0, 0, 0, 0, 0, 0, 0, 20,
+				       2, 0, 0, 9, 'b', 'u', 's', 'y', 0, 0, 0, 0, 6, 0, 0, 4 };
+	const size_t limit = 3 << 20;
+	int flooder = raw_connect(br.path), caller = raw_connect(br.path);
+	size_t sent = 0;
+
+	ASSERT_GE(flooder, 0);
+	ASSERT_GE(caller, 0);
+	uint32_t flooder_id = be32(recv_from(flooder).data() + 4);
+	uint32_t caller_id = be32(recv_from(caller).data() + 4);
+	send_all(add, sizeof(add));
+	Bytes data = recv_msg();
+	ASSERT_EQ(recv_msg().size(), 20u);
+	ASSERT_GE(data.size(), 20u);
+	uint32_t id = be32(data.data() + 16);
+
+	// the owner reads nothing meanwhile
+	for (uint16_t seq = 1; sent < limit; seq++) {
+		Bytes m = invoke(seq, id);
+		struct pollfd p = { flooder, POLLOUT, 0 };
+
+		if (send(flooder, m.data(), m.size(), MSG_DONTWAIT | MSG_NOSIGNAL) == (ssize_t) m.size()) {
+			sent += m.size();
+			continue;
+		}
+		ASSERT_EQ(errno, EAGAIN);
+		if (poll(&p, 1, 200) == 0)
+			break;
+		seq--;
+	}
+	EXPECT_LT(sent, limit);
+	Bytes call = invoke(7, id);
+	ASSERT_EQ(send(caller, call.data(), call.size(), 0), (ssize_t) call.size());
+
+	size_t floods = 0, want = sent / call.size();
+	bool called = false;
+	while (floods < want || !called) {
+		Bytes m = recv_msg();
+
+		ASSERT_GE(m.size(), 12u) << floods << " of " << want << " flooded calls, caller's " << called;
+		ASSERT_EQ(m[1], UBUS_MSG_INVOKE);
+		uint16_t seq = (m[2] << 8) | m[3];
+		if (be32(m.data() + 4) == caller_id) {
+			EXPECT_EQ(seq, 7);
+			called = true;
+		} else {
+			EXPECT_EQ(be32(m.data() + 4), flooder_id);
+			EXPECT_EQ(seq, (uint16_t) ++floods);
+		}
+	}
+	// the owner answers the caller
+	Bytes status = { 0, UBUS_MSG_STATUS, 0, 7, 0, 0, 0, 0, 0, 0, 0, 20,
+			 1, 0, 0, 8, 0, 0, 0, 0, 3, 0, 0, 8, 0, 0, 0, 0 };
+	for (int i = 0; i < 4; i++) {
+		status[4 + i] = caller_id >> (24 - 8 * i);
+		status[24 + i] = id >> (24 - 8 * i);
+	}
+	send_all(status.data(), status.size());
+	Bytes reply = recv_from(caller);
+	ASSERT_EQ(reply.size(), status.size());
+	EXPECT_EQ(reply[1], UBUS_MSG_STATUS);
+	EXPECT_EQ(be32(reply.data() + 4), id);
+	close(flooder);
+	close(caller);
 }
 
 } // namespace

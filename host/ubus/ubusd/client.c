@@ -90,7 +90,7 @@ static char *group_name(gid_t gid)
 
 static void client_watch(struct ubusd_client *cl)
 {
-	unsigned int flags = ULOOP_READ;
+	unsigned int flags = cl->held_by ? 0 : ULOOP_READ;
 
 	if (cl->tx_blocked)
 		flags |= ULOOP_WRITE;
@@ -129,8 +129,11 @@ static void client_rx_ready(struct ubusd_client *cl)
 /* After traffic: small buffers go now, grown ones at a sweep. */
 static void client_settle(struct ubusd_client *cl)
 {
+	bool grown = client_shrink(cl, false);
+
 	cl->busy = true;
-	if (client_shrink(cl, false) && !sweep_timer.pending)
+	/* the sweep also ends holds on owners that got stuck */
+	if ((grown || cl->held_by) && !sweep_timer.pending)
 		uloop_timeout_set(&sweep_timer, SWEEP_MS);
 }
 
@@ -145,6 +148,8 @@ static void sweep_cb(struct uloop_timeout *t)
 		cl->busy = false;
 		if (client_shrink(cl, idle))
 			again = true;
+		if (ubusd_flow_sweep(cl))
+			again = true;
 	}
 	/* freed chunks inside the heap stay private dirty until trimmed */
 	if (trim_pending) {
@@ -153,11 +158,14 @@ static void sweep_cb(struct uloop_timeout *t)
 	}
 	if (again)
 		uloop_timeout_set(t, SWEEP_MS);
+	ubusd_flush();
+	ubusd_reap();
 }
 
 static void client_flush(struct ubusd_client *cl)
 {
 	bool was_blocked = cl->tx_blocked;
+	size_t start = cl->txoff;
 
 	list_del_init(&cl->flush_list);
 	while (cl->txoff < cl->txlen) {
@@ -175,6 +183,8 @@ static void client_flush(struct ubusd_client *cl)
 			cl->tx_blocked = true;
 			if (!was_blocked)
 				client_watch(cl);
+			if (!was_blocked || cl->txoff != start)
+				ubusd_flow_sent(cl);
 			return;
 		}
 		cl->txoff += n;
@@ -184,18 +194,21 @@ static void client_flush(struct ubusd_client *cl)
 	client_settle(cl);
 	if (was_blocked)
 		client_watch(cl);
+	ubusd_flow_sent(cl);
 }
 
 void ubusd_flush(void)
 {
-	while (!list_empty(&flush_clients)) {
-		struct ubusd_client *cl = list_first_entry(&flush_clients, struct ubusd_client, flush_list);
+	do {
+		while (!list_empty(&flush_clients)) {
+			struct ubusd_client *cl = list_first_entry(&flush_clients, struct ubusd_client, flush_list);
 
-		if (cl->dead)
-			list_del_init(&cl->flush_list);
-		else
-			client_flush(cl);
-	}
+			if (cl->dead)
+				list_del_init(&cl->flush_list);
+			else
+				client_flush(cl);
+		}
+	} while (ubusd_flow_resume());
 }
 
 static bool tx_reserve(struct ubusd_client *cl, size_t len)
@@ -281,7 +294,7 @@ static bool client_process(struct ubusd_client *cl)
 	size_t total;
 	int ret;
 
-	while (!cl->dead && (ret = ubus_rx_peek(&cl->rx, &msg, &total)) != 0) {
+	while (!cl->dead && !cl->held_by && (ret = ubus_rx_peek(&cl->rx, &msg, &total)) != 0) {
 		const struct ubus_msghdr *raw = (const struct ubus_msghdr *) msg;
 		struct ubus_msghdr hdr;
 
@@ -327,10 +340,22 @@ bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len)
 	return !cl->dead;
 }
 
+void ubusd_client_resume(struct ubusd_client *cl)
+{
+	client_process(cl);
+	if (cl->dead)
+		return;
+	client_watch(cl);
+	client_settle(cl);
+}
+
 static void client_read(struct ubusd_client *cl)
 {
 	struct uloop_fd *u = &cl->sock;
 
+	/* the socket keeps the rest until the hold ends */
+	if (cl->held_by)
+		return;
 	for (;;) {
 		ssize_t n;
 
@@ -339,6 +364,11 @@ static void client_read(struct ubusd_client *cl)
 		if (n > 0) {
 			if (!client_process(cl))
 				return;
+			if (cl->held_by) {
+				client_watch(cl);
+				client_settle(cl);
+				return;
+			}
 			/* after a hang-up the loop no longer reports the rest */
 			if (!u->registered || u->eof)
 				continue;
@@ -387,6 +417,8 @@ struct ubusd_client *ubusd_client_new(int fd, bool watch)
 	INIT_LIST_HEAD(&cl->objects);
 	INIT_LIST_HEAD(&cl->flush_list);
 	INIT_LIST_HEAD(&cl->dead_list);
+	INIT_LIST_HEAD(&cl->hold_list);
+	INIT_LIST_HEAD(&cl->held);
 	cl->sock.fd = fd;
 	cl->avl.key = &cl->id;
 	avl_insert(&ubusd_clients, &cl->avl);
@@ -408,6 +440,8 @@ void ubusd_client_kill(struct ubusd_client *cl)
 		return;
 	cl->dead = true;
 	list_add_tail(&cl->dead_list, &dead_clients);
+	/* its queue will not drain any more */
+	ubusd_flow_release(cl);
 }
 
 void ubusd_client_free(struct ubusd_client *cl)
@@ -416,6 +450,7 @@ void ubusd_client_free(struct ubusd_client *cl)
 	while (!list_empty(&cl->objects))
 		ubusd_object_free(list_last_entry(&cl->objects, struct ubusd_object, list));
 	list_del(&cl->flush_list);
+	ubusd_flow_forget(cl);
 	if (cl->txcap)
 		buf_release(cl->tx, cl->txcap);
 	if (cl->rx.cap)

@@ -181,6 +181,7 @@ static void handle_invoke(struct ubusd_client *cl, const struct ubus_msghdr *hdr
 	}
 	ubusd_send_msg(obj->client, 0, UBUS_MSG_INVOKE, hdr->seq, cl->id,
 		       b.head, blob_raw_len(b.head));
+	ubusd_flow_called(cl, obj->client);
 }
 
 /* An owner's DATA or STATUS for a call, passed on to the caller. */

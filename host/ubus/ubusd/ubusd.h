@@ -31,6 +31,14 @@ struct ubusd_client {
 	/* traffic since the last sweep of grown buffers */
 	bool busy;
 
+	/* not read while the queue of the owner it called is long (flow.c) */
+	struct ubusd_client *held_by;
+	struct list_head hold_list;
+	/* callers this client's queue holds */
+	struct list_head held;
+	/* ms on the monotonic clock: pending output last moved, or got stuck */
+	int64_t tx_moved;
+
 	bool dead;
 	struct list_head dead_list;
 };
@@ -72,12 +80,27 @@ void ubusd_reap(void);
 /* input as if read from the socket; false once the client is dead */
 bool ubusd_client_feed(struct ubusd_client *cl, const void *data, size_t len);
 void ubusd_free_all(void);
+/* input left over when a hold ended: on with it */
+void ubusd_client_resume(struct ubusd_client *cl);
 
 /* writes what the last input pass queued for every client */
 void ubusd_flush(void);
 void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 		    uint16_t seq, uint32_t peer, const void *root, size_t rootlen);
 void ubusd_send_status(struct ubusd_client *cl, const struct ubus_msghdr *req, int status);
+
+/* flow: after a call was queued for owner, hold the caller if that queue is long */
+void ubusd_flow_called(struct ubusd_client *caller, struct ubusd_client *owner);
+/* output of the client moved or got stuck: let its callers go once short */
+void ubusd_flow_sent(struct ubusd_client *owner);
+/* every caller it holds goes on, e.g. the owner is gone */
+void ubusd_flow_release(struct ubusd_client *owner);
+/* periodic: an owner stuck too long holds nobody; true while it holds some */
+bool ubusd_flow_sweep(struct ubusd_client *owner);
+/* the client is about to be freed */
+void ubusd_flow_forget(struct ubusd_client *cl);
+/* goes on with callers let go since; true if there were any */
+bool ubusd_flow_resume(void);
 
 /* objects and types */
 struct ubusd_type *ubusd_type_new(const struct blob_attr *sig);
