@@ -161,16 +161,22 @@ static char *hexn(char *o, unsigned long v, int min)
 	return o;
 }
 
+/* The name a load gives the Nth section of the file when it has none. */
+static void anon_name(char *gen, int n, const char *type)
+{
+	char *o = gen;
+	memcpy(o, "cfg", 3);
+	o = hexn(o + 3, (unsigned long)(unsigned int)n, 2);
+	o = hexn(o, type_hash(type) & 0xffff, 4);
+	*o = 0;
+}
+
 struct uci_section *sec_new(struct uci_package *p, const char *type, const char *name, bool anonymous)
 {
 	char gen[32];
 	p->n_section++;
 	if (!name) {
-		char *o = gen;
-		memcpy(o, "cfg", 3);
-		o = hexn(o + 3, (unsigned long)(unsigned int)p->n_section, 2);
-		o = hexn(o, type_hash(type) & 0xffff, 4);
-		*o = 0;
+		anon_name(gen, p->n_section, type);
 		name = gen;
 		anonymous = true;
 	}
@@ -221,6 +227,32 @@ bool sec_rename(struct uci_section *s, const char *name)
 	u->own_name = s->e.name = n;
 	index_add_section(s->package, u);
 	s->anonymous = false;
+	return true;
+}
+
+/*
+ * After a commit the anonymous sections take the names the written file
+ * gives them on the next load: changes recorded under the old names would
+ * find no section when replayed and be lost.
+ */
+bool pkg_rename_anonymous(struct uci_package *p)
+{
+	struct uci_element *e;
+	char gen[32];
+	int n = 0;
+
+	uci_foreach_element(&p->sections, e) {
+		struct uci_section *s = uci_to_section(e);
+
+		n++;
+		if (!s->anonymous)
+			continue;
+		anon_name(gen, n, s->type);
+		if (strcmp(gen, s->e.name) && !sec_rename(s, gen))
+			return false;
+		s->anonymous = true;
+	}
+	p->n_section = n;
 	return true;
 }
 
