@@ -596,7 +596,7 @@ static int commit_merge(struct uci_context *ctx, struct uci_package **pp)
 			*pp = np;
 			if (n > 0)
 				r = replace_file(ctx, np, path, fd, savefd);
-			if (!r && n > 0 && !pkg_rename_anonymous(np))
+			if (!r && n > 0 && !pkg_as_written(np))
 				r = UCI_ERR_MEM;
 		}
 	}
@@ -619,7 +619,7 @@ static int commit_overwrite(struct uci_context *ctx, struct uci_package *p)
 		r = replace_file(ctx, p, path, fd, savefd);
 		if (!r)
 			delta_free_list(&p->delta);
-		if (!r && !pkg_rename_anonymous(p))
+		if (!r && !pkg_as_written(p))
 			r = UCI_ERR_MEM;
 		if (savefd >= 0)
 			close(savefd);

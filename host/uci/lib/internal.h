@@ -113,7 +113,7 @@ struct uci_section *sec_find(struct uci_package *p, const char *name);
 struct uci_section *sec_new(struct uci_package *p, const char *type, const char *name, bool anonymous);
 bool sec_set_type(struct uci_section *s, const char *type);
 bool sec_rename(struct uci_section *s, const char *name);
-bool pkg_rename_anonymous(struct uci_package *p);
+bool pkg_as_written(struct uci_package *p);
 void sec_free(struct uci_section *s);
 struct uci_option *opt_find(struct uci_section *s, const char *name);
 struct uci_option *opt_set(struct uci_section *s, struct uci_option *o, const char *name, const char *value);

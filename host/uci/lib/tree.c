@@ -231,13 +231,15 @@ bool sec_rename(struct uci_section *s, const char *name)
 }
 
 /*
- * After a commit the anonymous sections take the names the written file
- * gives them on the next load: changes recorded under the old names would
- * find no section when replayed and be lost.
+ * After a commit the package holds what a load of the written file gives:
+ * anonymous sections take the names the file gives them, and lists the
+ * replayed changes emptied go, as the file has no line for them. Changes
+ * made afterwards otherwise name sections or options the next replay does
+ * not find, and are lost.
  */
-bool pkg_rename_anonymous(struct uci_package *p)
+bool pkg_as_written(struct uci_package *p)
 {
-	struct uci_element *e;
+	struct uci_element *e, *oe, *tmp;
 	char gen[32];
 	int n = 0;
 
@@ -245,6 +247,12 @@ bool pkg_rename_anonymous(struct uci_package *p)
 		struct uci_section *s = uci_to_section(e);
 
 		n++;
+		uci_foreach_element_safe(&s->options, tmp, oe) {
+			struct uci_option *o = uci_to_option(oe);
+
+			if (o->type == UCI_TYPE_LIST && uci_list_empty(&o->v.list))
+				opt_free(o);
+		}
 		if (!s->anonymous)
 			continue;
 		anon_name(gen, n, s->type);
