@@ -95,7 +95,11 @@ const browser = await puppeteer.launch({
 	userDataDir: mkdtempSync('/tmp/web-chromium-'),
 	args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
 		'--disable-background-networking', '--disable-component-update', '--disable-sync',
-		'--disable-dev-shm-usage'],
+		'--disable-dev-shm-usage',
+		// A page behind another tab would otherwise poll on the browser's
+		// throttled timers, not on its own one-second tick.
+		'--disable-background-timer-throttling', '--disable-renderer-backgrounding',
+		'--disable-backgrounding-occluded-windows'],
 });
 
 try {
@@ -162,6 +166,7 @@ try {
 	const back = await waitFor(viewer, 'the control back on slot 3', (p) => p.sel2.choice === '3', 4);
 	ok('the denied control shows the selection in force again', back !== null);
 	await viewer.close();
+	await page.bringToFront();
 
 	// veloxd goes away and comes back.
 	process.kill(Number(env.VX_VELOXD_PID), 'SIGTERM');
