@@ -40,14 +40,14 @@ broker_ir() { # NAME N
 	printf '#!/bin/sh\nexec valgrind --tool=callgrind --callgrind-out-file=%s %s "$@" 2>/dev/null\n' \
 		"$tmp/cg.$2" "$tmp/$1" >"$tmp/vg-$1"
 	chmod +x "$tmp/vg-$1"
-	"$rt" -d "$tmp/vg-$1" -n "$2" -c 1 >/dev/null
+	"$rt" -d "$tmp/vg-$1" -n "$2" -c 1 -r 1 >/dev/null
 	callgrind_annotate "$tmp/cg.$2" 2>/dev/null | awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1 }'
 }
 
 for n in $names; do
 	echo "== $n ($([ "$n" = before ] && echo "$rev" || echo "work tree"))"
 	"$mem" -d "$tmp/$n"
-	"$rt" -d "$tmp/$n" -n "$calls" -c 1
+	"$rt" -d "$tmp/$n" -n "$calls" -c 1 -r 9 -v | sed -n '/^median/,$p'
 	if command -v valgrind >/dev/null; then
 		a=$(broker_ir "$n" 1000)
 		b=$(broker_ir "$n" 3000)
