@@ -17,9 +17,7 @@
  *
  * usage: ubus_bench [-n COUNT] [-c CLIENTS[,CLIENTS...]] [-r ROUNDS] [-a] [-v] [-d UBUSD]
  */
-#include <errno.h>
 #include <sched.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -30,7 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <libubus.h>
+#include "bus_rig.h"
 
 #define WARMUP	500
 #define MAX_ROUNDS	31
@@ -110,22 +108,6 @@ static struct ubus_object bench_obj = {
 	.methods = bench_methods,
 	.n_methods = ARRAY_SIZE(bench_methods),
 };
-
-static void run_server(const char *sock, int ready_fd)
-{
-	struct ubus_context *ctx = ubus_connect(sock);
-
-	if (!ctx || ubus_add_object(ctx, &bench_obj)) {
-		fprintf(stderr, "server: cannot publish the object\n");
-		_exit(1);
-	}
-	ubus_add_uloop(ctx);
-	if (write(ready_fd, "r", 1) != 1)
-		_exit(1);
-	close(ready_fd);
-	uloop_run();
-	_exit(0);
-}
 
 static void reply_cb(struct ubus_request *req, int type, struct blob_attr *msg)
 {
@@ -399,13 +381,10 @@ int main(int argc, char **argv)
 	int clients[MAX_COUNTS], ncounts = 0;
 	int rounds = 5, spread = 0, verbose = 0;
 	double served = 0;
-	char dir[] = "/tmp/ubus-bench.XXXXXX";
-	char sock[128];
+	struct rusage server_ru = { 0 }, broker_ru = { 0 };
+	struct bus_rig rig;
 	int count = 100000;
-	pid_t broker, server;
-	int ready[2];
 	int ret = 0;
-	char c;
 	int ch;
 
 	while ((ch = getopt(argc, argv, "n:c:r:avd:")) != -1) {
@@ -437,38 +416,17 @@ int main(int argc, char **argv)
 	for (char *tok = strtok(counts_buf, ","); tok && ncounts < MAX_COUNTS; tok = strtok(NULL, ","))
 		if (atoi(tok) > 0)
 			clients[ncounts++] = atoi(tok);
-	if (count < 100 || rounds < 1 || rounds > MAX_ROUNDS || !ncounts || !mkdtemp(dir))
+	if (count < 100 || rounds < 1 || rounds > MAX_ROUNDS || !ncounts)
 		return 2;
 	if (!spread)
 		pin_one_cpu();
-	snprintf(sock, sizeof(sock), "%s/ubus.sock", dir);
-
-	broker = fork();
-	if (broker == 0) {
-		execl(ubusd, "ubusd", "-s", sock, (char *) NULL);
-		_exit(127);
-	}
-	for (int i = 0; i < 500 && access(sock, F_OK); i++)
-		usleep(10000);
-	usleep(20000);
-
-	if (pipe(ready))
-		return 1;
-	server = fork();
-	if (server == 0) {
-		close(ready[0]);
-		run_server(sock, ready[1]);
-	}
-	close(ready[1]);
-	if (read(ready[0], &c, 1) != 1) {
-		fprintf(stderr, "server did not start\n");
+	if (bus_rig_start(&rig, ubusd, &bench_obj))
 		ret = 1;
-	}
 
 	printf("ubus round trip: %d calls per client, method replying four short strings\n", count);
 	for (int i = 0; i < rounds && !ret; i++) {
 		for (int c = 0; c < ncounts && !ret; c++) {
-			if (run_round(sock, clients[c], count, &fig[i][c]) < 0)
+			if (run_round(rig.sock, clients[c], count, &fig[i][c]) < 0)
 				ret = 1;
 			served += (double) clients[c] * (count + WARMUP);
 		}
@@ -477,13 +435,10 @@ int main(int argc, char **argv)
 	}
 	if (!ret)
 		print_summary(clients, ncounts, fig, ref, rounds);
-	kill(server, SIGTERM);
-	reap(server, BUS_SERVER, served);
-	kill(broker, SIGTERM);
-	reap(broker, BROKER, served);
+	bus_rig_stop(&rig, &server_ru, &broker_ru);
+	cpu_add(BUS_SERVER, &server_ru, served);
+	cpu_add(BROKER, &broker_ru, served);
 	if (!ret && verbose)
 		print_cpu();
-	unlink(sock);
-	rmdir(dir);
 	return ret;
 }

@@ -8,14 +8,12 @@
  *
  * usage: ubusd_mem [-d UBUSD]
  */
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <libubus.h>
+#include "bus_rig.h"
 
 #define CLIENTS		16
 #define BIG_CALLERS	4
@@ -52,23 +50,6 @@ static struct ubus_object mem_obj = {
 	.n_methods = ARRAY_SIZE(mem_methods),
 };
 
-static void run_server(const char *sock, int ready_fd)
-{
-	struct ubus_context *ctx = ubus_connect(sock);
-
-	if (!ctx || ubus_add_object(ctx, &mem_obj)) {
-		fprintf(stderr, "server: cannot publish the object\n");
-		_exit(1);
-	}
-	ubus_add_uloop(ctx);
-	if (write(ready_fd, "r", 1) != 1)
-		_exit(1);
-	close(ready_fd);
-	uloop_run();
-	_exit(0);
-}
-
-/* Private_Dirty of the whole process in kB, -1 if unreadable. */
 static long private_dirty(pid_t pid)
 {
 	char path[64], line[256];
@@ -138,11 +119,8 @@ static int measure(const char *sock, pid_t broker)
 int main(int argc, char **argv)
 {
 	const char *ubusd = UBUSD_BIN;
-	char dir[] = "/tmp/ubusd-mem.XXXXXX";
-	char sock[128];
-	pid_t broker, server;
-	int ready[2], ret, ch;
-	char c;
+	struct bus_rig rig;
+	int ret, ch;
 
 	while ((ch = getopt(argc, argv, "d:")) != -1) {
 		if (ch != 'd') {
@@ -151,38 +129,7 @@ int main(int argc, char **argv)
 		}
 		ubusd = optarg;
 	}
-	if (!mkdtemp(dir))
-		return 2;
-	snprintf(sock, sizeof(sock), "%s/ubus.sock", dir);
-
-	broker = fork();
-	if (broker == 0) {
-		execl(ubusd, "ubusd", "-s", sock, (char *) NULL);
-		_exit(127);
-	}
-	for (int i = 0; i < 500 && access(sock, F_OK); i++)
-		usleep(10000);
-
-	if (pipe(ready))
-		return 1;
-	server = fork();
-	if (server == 0) {
-		close(ready[0]);
-		run_server(sock, ready[1]);
-	}
-	close(ready[1]);
-	if (read(ready[0], &c, 1) != 1) {
-		fprintf(stderr, "server did not start\n");
-		ret = 1;
-	} else {
-		ret = measure(sock, broker);
-	}
-
-	kill(server, SIGTERM);
-	waitpid(server, NULL, 0);
-	kill(broker, SIGTERM);
-	waitpid(broker, NULL, 0);
-	unlink(sock);
-	rmdir(dir);
+	ret = bus_rig_start(&rig, ubusd, &mem_obj) ? 1 : measure(rig.sock, rig.broker);
+	bus_rig_stop(&rig, NULL, NULL);
 	return ret;
 }
