@@ -4,8 +4,7 @@
 // VX_BIN_UBUS, VX_SOCK, VX_VELOXD_PID, VX_BIN_VELOXD, WEB_VELOXD_ENV,
 // optionally WEB_SCREENSHOT (a path) and WEB_SCREENSHOT_WAIT (seconds).
 import { execFileSync, spawn } from 'node:child_process';
-import { mkdtempSync } from 'node:fs';
-import puppeteer from 'puppeteer-core';
+import { launchChromium } from './chromium.mjs';
 
 const env = process.env;
 const expect = JSON.parse(env.WEB_EXPECT);
@@ -89,18 +88,7 @@ async function medianReadings(page, pick) {
 	return seen[0].map((_, k) => seen.map((s) => s[k]).sort((a, b) => a - b)[1]);
 }
 
-const browser = await puppeteer.launch({
-	executablePath: env.WEB_CHROMIUM || '/usr/bin/chromium',
-	headless: true,
-	userDataDir: mkdtempSync('/tmp/web-chromium-'),
-	args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-		'--disable-background-networking', '--disable-component-update', '--disable-sync',
-		'--disable-dev-shm-usage',
-		// A page behind another tab would otherwise poll on the browser's
-		// throttled timers, not on its own one-second tick.
-		'--disable-background-timer-throttling', '--disable-renderer-backgrounding',
-		'--disable-backgrounding-occluded-windows'],
-});
+const browser = await launchChromium();
 
 try {
 	const page = await browser.newPage();

@@ -1,15 +1,8 @@
 // Opens the page at WEB_URL, lets it gather WEB_WAIT seconds of samples and
 // saves a PNG of it at WEB_OUT.
-import { mkdtempSync } from 'node:fs';
-import puppeteer from 'puppeteer-core';
+import { launchChromium } from './chromium.mjs';
 
-const browser = await puppeteer.launch({
-	executablePath: process.env.WEB_CHROMIUM || '/usr/bin/chromium',
-	headless: true,
-	userDataDir: mkdtempSync('/tmp/web-chromium-'),
-	args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-		'--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage'],
-});
+const browser = await launchChromium();
 const page = await browser.newPage();
 await page.setViewport({ width: 1000, height: 900, deviceScaleFactor: 1 });
 await page.goto(process.env.WEB_URL, { waitUntil: 'load' });
