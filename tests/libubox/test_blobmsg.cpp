@@ -264,6 +264,23 @@ TEST(BlobmsgHostile, ParseRejectsEveryMalformedShape)
 	}
 }
 
+TEST(BlobmsgHostile, ParseMatchesWholeNamesOnly)
+{
+	// "a\0b" = 5 (a NUL inside the name), then "ab" = 6
+	Exact e(hex_bytes("87 00 00 0d 00 03 61 00 62 00 00 00 05 00 00 00 "
+			  "87 00 00 0d 00 02 61 62 00 00 00 00 06 00 00 00"));
+	const struct blobmsg_policy pol[3] = {
+		{ "a", BLOBMSG_TYPE_INT8 }, { "ab", BLOBMSG_TYPE_INT8 }, { "abc", BLOBMSG_TYPE_INT8 },
+	};
+	struct blob_attr *tb[3];
+
+	ASSERT_EQ(blobmsg_parse(pol, 3, tb, e.bytes.data(), e.bytes.size()), 0);
+	EXPECT_EQ(tb[0], nullptr);
+	ASSERT_NE(tb[1], nullptr);
+	EXPECT_EQ(blobmsg_get_u8(tb[1]), 6);
+	EXPECT_EQ(tb[2], nullptr);
+}
+
 TEST(BlobmsgHostile, LengthsBeyondTheBufferAreNeverFollowed)
 {
 	const struct blobmsg_policy pol[1] = { { "a", BLOBMSG_TYPE_UNSPEC } };

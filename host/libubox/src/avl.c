@@ -62,8 +62,21 @@ avl_find_lessequal(const struct avl_tree *tree, const void *key)
 struct avl_node *
 avl_find(const struct avl_tree *tree, const void *key)
 {
-	struct avl_node *node = avl_find_greaterequal(tree, key);
+	struct avl_node *node;
 
+	/* keys are unique: the first equal one met is the one */
+	if (!tree->allow_dups) {
+		node = tree->root;
+		while (node) {
+			int c = avl_cmp(tree, key, node->key);
+
+			if (!c)
+				return node;
+			node = c < 0 ? node->left : node->right;
+		}
+		return NULL;
+	}
+	node = avl_find_greaterequal(tree, key);
 	if (node && avl_cmp(tree, key, node->key) == 0)
 		return node;
 	return NULL;

@@ -87,6 +87,20 @@ blob_set_raw_len(struct blob_attr *attr, unsigned int len)
 	attr->id_len = cpu_to_be32(id_len);
 }
 
+/*
+ * Padding of a fresh attribute, before its payload is written: it lies
+ * within the attribute's last word, past the header, so one store clears it.
+ */
+static void
+blob_clear_pad(struct blob_attr *attr)
+{
+	static const uint32_t zero;
+	size_t pad = blob_pad_len(attr);
+
+	if (pad > blob_raw_len(attr))
+		memcpy((char *) attr + pad - sizeof(zero), &zero, sizeof(zero));
+}
+
 /* Places a header for a payload-byte attribute at pos, growing first if needed. */
 static struct blob_attr *
 blob_add(struct blob_buf *buf, struct blob_attr *pos, int id, int payload)
@@ -109,7 +123,7 @@ blob_add(struct blob_buf *buf, struct blob_attr *pos, int id, int payload)
 
 	attr = (struct blob_attr *) ((char *) buf->buf + offset);
 	blob_init_attr(attr, id, sizeof(struct blob_attr) + payload);
-	blob_fill_pad(attr);
+	blob_clear_pad(attr);
 	return attr;
 }
 

@@ -179,6 +179,18 @@ blobmsg_parse_array(const struct blobmsg_policy *policy, int policy_len,
 	return 0;
 }
 
+/* pname equals the namelen bytes of name, which may hold a NUL of their own */
+static inline bool
+blobmsg_name_is(const char *pname, const char *name, size_t namelen)
+{
+	size_t i;
+
+	for (i = 0; i < namelen; i++)
+		if (pname[i] != name[i] || !pname[i])
+			return false;
+	return pname[namelen] == 0;
+}
+
 int
 blobmsg_parse(const struct blobmsg_policy *policy, int policy_len,
 	      struct blob_attr **tb, void *data, unsigned int len)
@@ -208,18 +220,13 @@ blobmsg_parse(const struct blobmsg_policy *policy, int policy_len,
 		for (i = 0; i < policy_len; i++) {
 			const char *pname = policy[i].name;
 
-			if (!pname)
+			/* the first occurrence wins */
+			if (!pname || tb[i])
 				continue;
 			if (!blobmsg_policy_type_matches(policy[i].type, blob_id(attr)))
 				continue;
-			if (strlen(pname) != namelen)
+			if (!blobmsg_name_is(pname, (const char *) hdr->name, namelen))
 				continue;
-			if (memcmp(hdr->name, pname, namelen) != 0)
-				continue;
-			/* the first occurrence wins */
-			if (tb[i])
-				continue;
-
 			tb[i] = attr;
 		}
 	}
@@ -231,6 +238,7 @@ static struct blob_attr *
 blobmsg_new(struct blob_buf *buf, int type, const char *name, unsigned int payload_len, void **data)
 {
 	struct blob_attr *attr;
+	static const uint32_t zero;
 	struct blobmsg_hdr *hdr;
 	size_t namelen = name ? strlen(name) : 0;
 	int hdrlen;
@@ -245,10 +253,11 @@ blobmsg_new(struct blob_buf *buf, int type, const char *name, unsigned int paylo
 
 	attr->id_len |= cpu_to_be32(BLOB_ATTR_EXTENDED);
 	hdr = blob_data(attr);
+	/* the name's terminator and padding all lie in the header's last word */
+	memcpy((char *) hdr + hdrlen - sizeof(zero), &zero, sizeof(zero));
 	hdr->namelen = cpu_to_be16((uint16_t) namelen);
 	if (namelen)
 		memcpy(hdr->name, name, namelen);
-	memset(hdr->name + namelen, 0, hdrlen - sizeof(*hdr) - namelen);
 
 	*data = blobmsg_data(attr);
 	return attr;
