@@ -20,12 +20,16 @@ struct ubus_ctx_priv {
 	uint8_t *tx;
 	size_t txlen;
 	size_t txcap;
+
+	/* the last dispatched message's block, kept for the next one */
+	struct ubus_msg_copy *spare;
 };
 
 /* one received message, detached from the receive buffer */
 struct ubus_msg_copy {
 	struct list_head list;
 	size_t len;
+	size_t cap;
 	uint8_t data[] __attribute__((aligned(8)));
 };
 
@@ -47,6 +51,12 @@ int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		  int cmd, uint32_t peer) __hidden;
 int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		      int cmd, uint32_t peer) __hidden;
+/* root, OBJID and the DATA header in front of a reply's payload */
+#define UBUS_DATA_HEAD	16
+
+/* a call's DATA reply around len bytes of payload; 0 or -1 (errno) */
+int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
+		   uint32_t objid, const void *data, size_t len) __hidden;
 /* writes what is held back; 0 or -1 (errno) */
 int ubus_tx_flush(struct ubus_context *ctx) __hidden;
 int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,

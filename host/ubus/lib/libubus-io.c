@@ -22,7 +22,10 @@ static int write_iov(int fd, struct iovec *iov, int iovcnt)
 	struct msghdr mh = { .msg_iov = iov, .msg_iovlen = iovcnt };
 
 	while (mh.msg_iovlen) {
-		ssize_t n = sendmsg(fd, &mh, MSG_NOSIGNAL);
+		/* send() costs the kernel less than gathering a vector */
+		ssize_t n = mh.msg_iovlen == 1 ?
+			send(fd, mh.msg_iov->iov_base, mh.msg_iov->iov_len, MSG_NOSIGNAL) :
+			sendmsg(fd, &mh, MSG_NOSIGNAL);
 
 		if (n < 0) {
 			if (errno == EINTR)
@@ -61,11 +64,14 @@ int ubus_tx_flush(struct ubus_context *ctx)
 
 /* Holds the message back if corked and it fits; false if it must go now. */
 static bool tx_hold(struct ubus_ctx_priv *priv, const struct ubus_msghdr *hdr,
-		    const struct blob_attr *msg)
+		    const struct iovec *part, int nparts)
 {
-	size_t len = blob_raw_len(msg);
-	size_t need = priv->txlen + sizeof(*hdr) + len;
+	size_t need = priv->txlen + sizeof(*hdr);
+	uint8_t *p;
+	int i;
 
+	for (i = 0; i < nparts; i++)
+		need += part[i].iov_len;
 	if (!priv->cork || need > UBUS_MSG_CHUNK_SIZE)
 		return false;
 	if (need > priv->txcap) {
@@ -76,8 +82,14 @@ static bool tx_hold(struct ubus_ctx_priv *priv, const struct ubus_msghdr *hdr,
 		priv->tx = tx;
 		priv->txcap = UBUS_MSG_CHUNK_SIZE;
 	}
-	memcpy(priv->tx + priv->txlen, hdr, sizeof(*hdr));
-	memcpy(priv->tx + priv->txlen + sizeof(*hdr), msg, len);
+	p = priv->tx + priv->txlen;
+	memcpy(p, hdr, sizeof(*hdr));
+	p += sizeof(*hdr);
+	for (i = 0; i < nparts; i++) {
+		if (part[i].iov_len)
+			memcpy(p, part[i].iov_base, part[i].iov_len);
+		p += part[i].iov_len;
+	}
 	priv->txlen = need;
 	return true;
 }
@@ -90,31 +102,101 @@ static void fill_hdr(struct ubus_msghdr *hdr, uint16_t seq, int cmd, uint32_t pe
 	hdr->peer = cpu_to_be32(peer);
 }
 
-int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
-		      int cmd, uint32_t peer)
-{
-	struct ubus_msghdr hdr;
-	struct iovec iov[2] = {
-		{ .iov_base = &hdr, .iov_len = sizeof(hdr) },
-		{ .iov_base = msg, .iov_len = blob_raw_len(msg) },
-	};
+#define MSG_PARTS_MAX	3
+/* a message up to this size is put together and sent as one buffer */
+#define MSG_JOIN_MAX	512
 
-	fill_hdr(&hdr, seq, cmd, peer);
+/* One message whose root is the parts one after the other, now. */
+static int send_parts_now(struct ubus_context *ctx, uint16_t seq, int cmd, uint32_t peer,
+			  const struct iovec *part, int nparts)
+{
+	union {
+		struct ubus_msghdr hdr;
+		uint8_t bytes[MSG_JOIN_MAX];
+	} msg;
+	struct iovec iov[1 + MSG_PARTS_MAX] = {
+		{ .iov_base = &msg.hdr, .iov_len = sizeof(msg.hdr) },
+	};
+	size_t total = sizeof(msg.hdr);
+	int i;
+
+	fill_hdr(&msg.hdr, seq, cmd, peer);
+	for (i = 0; i < nparts; i++) {
+		iov[1 + i] = part[i];
+		total += part[i].iov_len;
+	}
 	/* what is held back was produced first and goes first */
 	if (ubus_tx_flush(ctx) < 0)
 		return -1;
-	return write_iov(ctx->sock.fd, iov, 2);
+	if (total > sizeof(msg))
+		return write_iov(ctx->sock.fd, iov, 1 + nparts);
+	for (i = 0; i < nparts; i++) {
+		if (part[i].iov_len)
+			memcpy(msg.bytes + iov[0].iov_len, part[i].iov_base, part[i].iov_len);
+		iov[0].iov_len += part[i].iov_len;
+	}
+	return write_iov(ctx->sock.fd, iov, 1);
+}
+
+/* Like ubus_send_msg, for a root given in parts (at most MSG_PARTS_MAX). */
+static int send_parts(struct ubus_context *ctx, uint16_t seq, int cmd, uint32_t peer,
+		      const struct iovec *part, int nparts)
+{
+	struct ubus_msghdr hdr;
+
+	fill_hdr(&hdr, seq, cmd, peer);
+	if (tx_hold(ubus_ctx_priv(ctx), &hdr, part, nparts))
+		return 0;
+	return send_parts_now(ctx, seq, cmd, peer, part, nparts);
+}
+
+int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
+		      int cmd, uint32_t peer)
+{
+	struct iovec part = { .iov_base = msg, .iov_len = blob_raw_len(msg) };
+
+	return send_parts_now(ctx, seq, cmd, peer, &part, 1);
 }
 
 int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		  int cmd, uint32_t peer)
 {
-	struct ubus_msghdr hdr;
+	struct iovec part = { .iov_base = msg, .iov_len = blob_raw_len(msg) };
 
-	fill_hdr(&hdr, seq, cmd, peer);
-	if (tx_hold(ubus_ctx_priv(ctx), &hdr, msg))
-		return 0;
-	return ubus_send_msg_now(ctx, seq, msg, cmd, peer);
+	return send_parts(ctx, seq, cmd, peer, &part, 1);
+}
+
+static void put_attr_hdr(uint8_t *p, int id, size_t rawlen)
+{
+	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
+
+	memcpy(p, &id_len, sizeof(id_len));
+}
+
+/*
+ * A call's DATA: a root holding OBJID and a DATA attribute around the
+ * payload, byte for byte what a blob_buf would build, without copying the
+ * payload there first.
+ */
+int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
+		   uint32_t objid, const void *data, size_t len)
+{
+	static const uint8_t zero[BLOB_ATTR_ALIGN];
+	uint8_t head[UBUS_DATA_HEAD];
+	uint32_t id = cpu_to_be32(objid);
+	size_t padded = (len + BLOB_ATTR_ALIGN - 1) & ~(size_t) (BLOB_ATTR_ALIGN - 1);
+	size_t rootlen = sizeof(head) + padded;
+	struct iovec part[3] = {
+		{ .iov_base = head, .iov_len = sizeof(head) },
+		{ .iov_base = (void *) data, .iov_len = len },
+		{ .iov_base = (void *) zero, .iov_len = padded - len },
+	};
+
+	put_attr_hdr(head, 0, rootlen);
+	put_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
+	memcpy(head + 8, &id, sizeof(id));
+	put_attr_hdr(head + 12, UBUS_ATTR_DATA, sizeof(struct blob_attr) + len);
+	return send_parts(ctx, seq, UBUS_MSG_DATA, peer, part, padded > len ? 3 : 2);
 }
 
 static void ubus_process_reply(struct ubus_context *ctx, const struct ubus_msghdr *hdr,
@@ -140,6 +222,35 @@ static void ubus_process_reply(struct ubus_context *ctx, const struct ubus_msghd
 			req->data_cb(req, hdr->type, tb[UBUS_ATTR_DATA]);
 		return;
 	}
+}
+
+/* most messages are small: a block this size serves any of them */
+#define MSG_BLOCK_MIN	512
+#define MSG_SPARE_MAX	4096
+
+static struct ubus_msg_copy *msg_alloc(struct ubus_ctx_priv *priv, size_t len)
+{
+	struct ubus_msg_copy *m = priv->spare;
+	size_t cap = len < MSG_BLOCK_MIN ? MSG_BLOCK_MIN : len;
+
+	if (m && m->cap >= len) {
+		priv->spare = NULL;
+		return m;
+	}
+	m = malloc(sizeof(*m) + cap);
+	if (m)
+		m->cap = cap;
+	return m;
+}
+
+static void msg_release(struct ubus_ctx_priv *priv, struct ubus_msg_copy *m)
+{
+	if (m->cap <= MSG_SPARE_MAX && (!priv->spare || priv->spare->cap < m->cap)) {
+		free(priv->spare);
+		priv->spare = m;
+		return;
+	}
+	free(m);
 }
 
 /* Takes ownership of m. */
@@ -175,7 +286,7 @@ static void ubus_dispatch(struct ubus_context *ctx, struct ubus_msg_copy *m)
 		break;
 	}
 out:
-	free(m);
+	msg_release(ubus_ctx_priv(ctx), m);
 }
 
 int ubus_drain(struct ubus_context *ctx)
@@ -186,7 +297,7 @@ int ubus_drain(struct ubus_context *ctx)
 	int ret;
 
 	while ((ret = ubus_rx_peek(rx, &msg, &total)) > 0) {
-		struct ubus_msg_copy *m = malloc(sizeof(*m) + total);
+		struct ubus_msg_copy *m = msg_alloc(ubus_ctx_priv(ctx), total);
 
 		if (!m)
 			return -1;

@@ -89,14 +89,14 @@ int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
 		    struct blob_attr *msg)
 {
-	blob_buf_init(&ubus_b, 0);
-	if (!blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, req->object) ||
-	    !blob_put(&ubus_b, UBUS_ATTR_DATA, msg ? blob_data(msg) : NULL,
-		      msg ? blob_len(msg) : 0))
+	size_t len = msg ? blob_len(msg) : 0;
+
+	if (UBUS_DATA_HEAD + len > BLOB_ATTR_LEN_MASK)
 		return UBUS_STATUS_NO_MEMORY;
-	if (blob_pad_len(ubus_b.head) > UBUS_MAX_MSGLEN)
+	if (UBUS_DATA_HEAD + ((len + 3) & ~(size_t) 3) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
-	if (ubus_send_msg(ctx, req->seq, ubus_b.head, UBUS_MSG_DATA, req->peer) < 0)
+	if (ubus_send_data(ctx, req->seq, req->peer, req->object,
+			   msg ? blob_data(msg) : NULL, len) < 0)
 		return UBUS_STATUS_NO_DATA;
 	return 0;
 }
@@ -104,8 +104,14 @@ int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
 void ubus_complete_deferred_request(struct ubus_context *ctx,
 				    struct ubus_request_data *req, int ret)
 {
-	blob_buf_init(&ubus_b, 0);
-	blob_put_int32(&ubus_b, UBUS_ATTR_STATUS, ret);
-	blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, req->object);
-	ubus_send_msg(ctx, req->seq, ubus_b.head, UBUS_MSG_STATUS, req->peer);
+	/* root with STATUS and OBJID, as a blob_buf would build it */
+	uint32_t root[5] = {
+		cpu_to_be32(sizeof(root)),
+		cpu_to_be32((UBUS_ATTR_STATUS << BLOB_ATTR_ID_SHIFT) | 8),
+		cpu_to_be32((uint32_t) ret),
+		cpu_to_be32((UBUS_ATTR_OBJID << BLOB_ATTR_ID_SHIFT) | 8),
+		cpu_to_be32(req->object),
+	};
+
+	ubus_send_msg(ctx, req->seq, (struct blob_attr *) root, UBUS_MSG_STATUS, req->peer);
 }

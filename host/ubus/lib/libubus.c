@@ -159,6 +159,7 @@ void ubus_free(struct ubus_context *ctx)
 		free(m);
 	}
 	ubus_rx_free(&priv->rx);
+	free(priv->spare);
 	free(priv->tx);
 	free(priv);
 }
