@@ -3,7 +3,9 @@
  * unexpected and random input: answer with a status, or drop the sender and
  * its objects, and keep serving everyone else
  */
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -119,6 +121,16 @@ static bool raw_with_object(struct raw *r, const char *path)
 	       buf[19] == 0;
 }
 
+/* A string attribute in hex: header, text, NUL, zero padding. */
+static void hex_str_attr(char *out, int id, const char *s)
+{
+	size_t len = strlen(s) + 1, pad = (len + 3) & ~3u;
+
+	out += sprintf(out, "%02x 00 00 %02zx ", id, len + 4);
+	for (size_t i = 0; i < pad; i++)
+		out += sprintf(out, "%02x ", i < len - 1 ? (unsigned char) s[i] : 0);
+}
+
 static void test_unknown_types(void)
 {
 	static const int types[] = { 0, 8, 9, 10, 11, 12, 200 };
@@ -196,6 +208,22 @@ static void test_bad_attributes(void)
 		EXPECT(&r, "00 01 00 0a 00 00 00 00 00 00 00 0c 01 00 00 08 00 00 00 06");
 		CHECK_INT(lookup("attrs"), 0);
 		ubus_free(ctx);
+	}
+	/* a call reaches the owner with fresh headers and zero padding, whatever came */
+	{
+		uint32_t id = 0;
+		char user[200], group[200];
+		struct ubus_context *ctx = ubus_connect(br.path);
+
+		CHECK(ctx && ubus_lookup_id(ctx, "attrs", &id) == 0);
+		ubus_free(ctx);
+		send_hex(r.fd, "00 05 00 0c 00 00 00 00 00 00 00 28 03 00 00 08 %08x 84 00 00 06 6d 00 ff ff "
+			 "07 00 00 11 87 00 00 0d 00 02 61 62 00 00 00 00 06 ee ee ee", id);
+		hex_str_attr(user, UBUS_ATTR_USER, getpwuid(getuid())->pw_name);
+		hex_str_attr(group, UBUS_ATTR_GROUP, getgrgid(getgid())->gr_name);
+		EXPECT(&owner, "00 05 00 0c %08x 00 00 00 %02zx 03 00 00 08 %08x 04 00 00 06 6d 00 00 00 "
+		       "%s%s07 00 00 11 87 00 00 0d 00 02 61 62 00 00 00 00 06 00 00 00", r.id,
+		       (size_t) 4 + 8 + 8 + 20 + (strlen(user) + strlen(group)) / 3, id, user, group);
 	}
 	/* a signature that is not a run of named entries: an object without a type */
 	send_hex(r.fd, "00 06 00 0b 00 00 00 00 00 00 00 18 02 00 00 08 74 74 74 00 06 00 00 0c 03 00 00 08 00 00 00 00");

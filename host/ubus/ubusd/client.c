@@ -239,8 +239,8 @@ static bool tx_reserve(struct ubusd_client *cl, size_t len)
 	return true;
 }
 
-void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
-		    uint16_t seq, uint32_t peer, const void *root, size_t rootlen)
+uint8_t *ubusd_send_reserve(struct ubusd_client *cl, uint8_t version, uint8_t type,
+			   uint16_t seq, uint32_t peer, size_t rootlen)
 {
 	struct ubus_msghdr hdr = {
 		.version = version,
@@ -251,19 +251,23 @@ void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 	size_t total = sizeof(hdr) + rootlen;
 
 	if (cl->dead)
-		return;
+		return NULL;
 	/* a client that does not read loses what does not fit */
 	if (cl->tx_blocked && cl->txlen - cl->txoff + total > UBUSD_TXQ_LIMIT)
-		return;
+		return NULL;
 	if (!tx_reserve(cl, total)) {
 		/* dropping part of the stream would desynchronise the peer */
 		if (cl->txlen > cl->txoff)
 			ubusd_client_kill(cl);
-		return;
+		return NULL;
 	}
 	memcpy(cl->tx + cl->txlen, &hdr, sizeof(hdr));
-	memcpy(cl->tx + cl->txlen + sizeof(hdr), root, rootlen);
-	cl->txlen += total;
+	return cl->tx + cl->txlen + sizeof(hdr);
+}
+
+void ubusd_send_commit(struct ubusd_client *cl, size_t rootlen)
+{
+	cl->txlen += sizeof(struct ubus_msghdr) + rootlen;
 	if (cl->tx_blocked)
 		return;
 	/*
@@ -274,6 +278,17 @@ void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 		client_flush(cl);
 	else if (list_empty(&cl->flush_list))
 		list_add_tail(&cl->flush_list, &flush_clients);
+}
+
+void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
+		    uint16_t seq, uint32_t peer, const void *root, size_t rootlen)
+{
+	uint8_t *p = ubusd_send_reserve(cl, version, type, seq, peer, rootlen);
+
+	if (!p)
+		return;
+	memcpy(p, root, rootlen);
+	ubusd_send_commit(cl, rootlen);
 }
 
 void ubusd_send_status(struct ubusd_client *cl, const struct ubus_msghdr *req, int status)

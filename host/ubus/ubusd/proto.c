@@ -144,6 +144,69 @@ static void handle_remove_object(struct ubusd_client *cl, const struct ubus_msgh
 	ubusd_send_status(cl, hdr, UBUS_STATUS_OK);
 }
 
+/* header, payload and padding of an attribute */
+static size_t attr_size(size_t len)
+{
+	return (sizeof(struct blob_attr) + len + BLOB_ATTR_ALIGN - 1) & ~(size_t) (BLOB_ATTR_ALIGN - 1);
+}
+
+static uint8_t *put_attr_hdr(uint8_t *p, int id, size_t rawlen)
+{
+	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
+
+	memcpy(p, &id_len, sizeof(id_len));
+	return p + sizeof(id_len);
+}
+
+/* one attribute with its payload copied and padded with zeros; its end */
+static uint8_t *put_attr(uint8_t *p, int id, const void *data, size_t len)
+{
+	static const uint32_t zero;
+	uint8_t *end = p + attr_size(len);
+
+	/* the padding lies in the last word, past the header: clear it first */
+	if (end - p > (ptrdiff_t) (sizeof(struct blob_attr) + len))
+		memcpy(end - sizeof(zero), &zero, sizeof(zero));
+	p = put_attr_hdr(p, id, sizeof(struct blob_attr) + len);
+	if (len)
+		memcpy(p, data, len);
+	return end;
+}
+
+/*
+ * The call as the owner gets it: object, method, the caller's user and
+ * group, the data. Written straight into the owner's queue, with fresh
+ * headers and zero padding whatever the caller sent.
+ */
+static void forward_invoke(struct ubusd_client *cl, const struct ubus_msghdr *hdr,
+			   struct ubusd_object *obj, struct blob_attr **tb)
+{
+	struct blob_attr *method = tb[UBUS_ATTR_METHOD], *data = tb[UBUS_ATTR_DATA];
+	size_t ulen = strlen(cl->user) + 1, glen = strlen(cl->group) + 1;
+	size_t rootlen = sizeof(struct blob_attr) + attr_size(sizeof(uint32_t)) +
+			 attr_size(blob_len(method)) + attr_size(ulen) + attr_size(glen) +
+			 (data ? attr_size(blob_len(data)) : 0);
+	uint32_t objid = cpu_to_be32(obj->id);
+	uint8_t *p;
+
+	if (rootlen > UBUS_MAX_MSGLEN) {
+		ubusd_send_status(cl, hdr, UBUS_STATUS_INVALID_ARGUMENT);
+		return;
+	}
+	p = ubusd_send_reserve(obj->client, 0, UBUS_MSG_INVOKE, hdr->seq, cl->id, rootlen);
+	if (p) {
+		p = put_attr_hdr(p, 0, rootlen);
+		p = put_attr(p, UBUS_ATTR_OBJID, &objid, sizeof(objid));
+		p = put_attr(p, UBUS_ATTR_METHOD, blob_data(method), blob_len(method));
+		p = put_attr(p, UBUS_ATTR_USER, cl->user, ulen);
+		p = put_attr(p, UBUS_ATTR_GROUP, cl->group, glen);
+		if (data)
+			put_attr(p, UBUS_ATTR_DATA, blob_data(data), blob_len(data));
+		ubusd_send_commit(obj->client, rootlen);
+	}
+	ubusd_flow_called(cl, obj->client);
+}
+
 static void handle_invoke(struct ubusd_client *cl, const struct ubus_msghdr *hdr,
 			  struct blob_attr *root, struct blob_attr **tb)
 {
@@ -166,22 +229,7 @@ static void handle_invoke(struct ubusd_client *cl, const struct ubus_msghdr *hdr
 		ubusd_send_status(cl, hdr, UBUS_STATUS_NOT_FOUND);
 		return;
 	}
-	blob_buf_init(&b, 0);
-	blob_put_int32(&b, UBUS_ATTR_OBJID, obj->id);
-	blob_put(&b, UBUS_ATTR_METHOD, blob_data(tb[UBUS_ATTR_METHOD]),
-		 blob_len(tb[UBUS_ATTR_METHOD]));
-	blob_put_string(&b, UBUS_ATTR_USER, cl->user);
-	blob_put_string(&b, UBUS_ATTR_GROUP, cl->group);
-	if (tb[UBUS_ATTR_DATA])
-		blob_put(&b, UBUS_ATTR_DATA, blob_data(tb[UBUS_ATTR_DATA]),
-			 blob_len(tb[UBUS_ATTR_DATA]));
-	if (blob_pad_len(b.head) > UBUS_MAX_MSGLEN) {
-		ubusd_send_status(cl, hdr, UBUS_STATUS_INVALID_ARGUMENT);
-		return;
-	}
-	ubusd_send_msg(obj->client, 0, UBUS_MSG_INVOKE, hdr->seq, cl->id,
-		       b.head, blob_raw_len(b.head));
-	ubusd_flow_called(cl, obj->client);
+	forward_invoke(cl, hdr, obj, tb);
 }
 
 /* An owner's DATA or STATUS for a call, passed on to the caller. */

@@ -85,6 +85,13 @@ void ubusd_client_resume(struct ubusd_client *cl);
 
 /* writes what the last input pass queued for every client */
 void ubusd_flush(void);
+/*
+ * A message built in place: room for its root in the client's queue (NULL
+ * if it is dropped), then committed once written.
+ */
+uint8_t *ubusd_send_reserve(struct ubusd_client *cl, uint8_t version, uint8_t type,
+			   uint16_t seq, uint32_t peer, size_t rootlen);
+void ubusd_send_commit(struct ubusd_client *cl, size_t rootlen);
 void ubusd_send_msg(struct ubusd_client *cl, uint8_t version, uint8_t type,
 		    uint16_t seq, uint32_t peer, const void *root, size_t rootlen);
 void ubusd_send_status(struct ubusd_client *cl, const struct ubus_msghdr *req, int status);
