@@ -4,6 +4,8 @@
 #ifndef __LIBUBUS_INTERNAL_H
 #define __LIBUBUS_INTERNAL_H
 
+#include <sys/uio.h>
+
 #include "libubus.h"
 #include "ubus_proto.h"
 
@@ -43,6 +45,14 @@ static inline struct ubus_rx *ubus_ctx_rx(struct ubus_context *ctx)
 	return &ubus_ctx_priv(ctx)->rx;
 }
 
+/* an attribute header at p, for messages put together without a blob_buf */
+static inline void ubus_attr_hdr(void *p, int id, size_t rawlen)
+{
+	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
+
+	memcpy(p, &id_len, sizeof(id_len));
+}
+
 /* outgoing messages are built here (one at a time, like the platform's) */
 extern struct blob_buf ubus_b __hidden;
 
@@ -61,6 +71,10 @@ int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
 int ubus_tx_flush(struct ubus_context *ctx) __hidden;
 int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
 		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout) __hidden;
+/* the same for a root given as parts to send one after the other (at most 5) */
+int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
+			    const struct iovec *part, int nparts, int cmd, uint32_t peer,
+			    int timeout) __hidden;
 
 /* dispatches every complete buffered message; -1 if the stream is broken */
 int ubus_drain(struct ubus_context *ctx) __hidden;

@@ -102,7 +102,7 @@ static void fill_hdr(struct ubus_msghdr *hdr, uint16_t seq, int cmd, uint32_t pe
 	hdr->peer = cpu_to_be32(peer);
 }
 
-#define MSG_PARTS_MAX	3
+#define MSG_PARTS_MAX	5
 /* a message up to this size is put together and sent as one buffer */
 #define MSG_JOIN_MAX	512
 
@@ -166,13 +166,6 @@ int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 	return send_parts(ctx, seq, cmd, peer, &part, 1);
 }
 
-static void put_attr_hdr(uint8_t *p, int id, size_t rawlen)
-{
-	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
-
-	memcpy(p, &id_len, sizeof(id_len));
-}
-
 /*
  * A call's DATA: a root holding OBJID and a DATA attribute around the
  * payload, byte for byte what a blob_buf would build, without copying the
@@ -192,10 +185,10 @@ int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
 		{ .iov_base = (void *) zero, .iov_len = padded - len },
 	};
 
-	put_attr_hdr(head, 0, rootlen);
-	put_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
+	ubus_attr_hdr(head, 0, rootlen);
+	ubus_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
 	memcpy(head + 8, &id, sizeof(id));
-	put_attr_hdr(head + 12, UBUS_ATTR_DATA, sizeof(struct blob_attr) + len);
+	ubus_attr_hdr(head + 12, UBUS_ATTR_DATA, sizeof(struct blob_attr) + len);
 	return send_parts(ctx, seq, UBUS_MSG_DATA, peer, part, padded > len ? 3 : 2);
 }
 
@@ -451,12 +444,18 @@ static int ubus_sync_wait(struct ubus_context *ctx, struct ubus_request *req, in
 	return ret;
 }
 
-int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
-		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout)
+int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
+			    const struct iovec *part, int nparts, int cmd, uint32_t peer,
+			    int timeout)
 {
+	size_t len = 0;
+	int i;
+
 	if (ctx->sock.eof)
 		return UBUS_STATUS_CONNECTION_FAILED;
-	if (blob_pad_len(msg) > UBUS_MAX_MSGLEN)
+	for (i = 0; i < nparts; i++)
+		len += part[i].iov_len;
+	if (((len + 3) & ~(size_t) 3) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 
 	req->ctx = ctx;
@@ -465,11 +464,19 @@ int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
 	req->fd = -1;
 	req->status_msg = false;
 	INIT_LIST_HEAD(&req->pending);
-	if (ubus_send_msg_now(ctx, req->seq, msg, cmd, peer) < 0) {
+	if (send_parts_now(ctx, req->seq, cmd, peer, part, nparts) < 0) {
 		if (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)
 			return UBUS_STATUS_CONNECTION_FAILED;
 		return UBUS_STATUS_NO_DATA;
 	}
 	list_add(&req->list, &ctx->requests);
 	return ubus_sync_wait(ctx, req, timeout);
+}
+
+int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
+		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout)
+{
+	struct iovec part = { .iov_base = msg, .iov_len = blob_raw_len(msg) };
+
+	return ubus_sync_request_parts(ctx, req, &part, 1, cmd, peer, timeout);
 }

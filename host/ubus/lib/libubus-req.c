@@ -69,21 +69,40 @@ int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
 		   struct blob_attr *msg, ubus_data_handler_t cb, void *priv,
 		   int timeout, int fd)
 {
+	static const uint8_t zero[BLOB_ATTR_ALIGN];
 	struct ubus_request req = { .data_cb = cb, .priv = priv };
+	size_t mlen, mpad, dlen;
+	uint8_t head[16], mid[8] = { 0 };
+	uint32_t id = cpu_to_be32(obj);
+	struct iovec part[5];
 
 	if (!method)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	/* passing descriptors along with calls is not supported here */
 	if (fd >= 0)
 		return UBUS_STATUS_NOT_SUPPORTED;
-	blob_buf_init(&ubus_b, 0);
-	if (!blob_put_int32(&ubus_b, UBUS_ATTR_OBJID, obj) ||
-	    !blob_put_string(&ubus_b, UBUS_ATTR_METHOD, method) ||
-	    !blob_put(&ubus_b, UBUS_ATTR_DATA, msg ? blob_data(msg) : NULL,
-		      msg ? blob_len(msg) : 0))
+	/*
+	 * Root, OBJID and METHOD's header; the method and its padding; DATA's
+	 * header; the payload and its padding: what a blob_buf would hold,
+	 * without copying the payload into one.
+	 */
+	mlen = strlen(method) + 1;
+	mpad = ((mlen + 3) & ~(size_t) 3) - mlen;
+	dlen = msg ? blob_len(msg) : 0;
+	if (sizeof(head) + mlen + mpad + 4 + dlen > BLOB_ATTR_LEN_MASK)
 		return UBUS_STATUS_NO_MEMORY;
-	return ubus_sync_request(ctx, &req, ubus_b.head, UBUS_MSG_INVOKE, obj,
-				 timeout < 0 ? 0 : timeout);
+	ubus_attr_hdr(head, 0, sizeof(head) + mlen + mpad + 4 + ((dlen + 3) & ~(size_t) 3));
+	ubus_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
+	memcpy(head + 8, &id, sizeof(id));
+	ubus_attr_hdr(head + 12, UBUS_ATTR_METHOD, 4 + mlen);
+	ubus_attr_hdr(mid + 4, UBUS_ATTR_DATA, 4 + dlen);
+	part[0] = (struct iovec) { .iov_base = head, .iov_len = sizeof(head) };
+	part[1] = (struct iovec) { .iov_base = (void *) method, .iov_len = mlen };
+	part[2] = (struct iovec) { .iov_base = mid + 4 - mpad, .iov_len = mpad + 4 };
+	part[3] = (struct iovec) { .iov_base = msg ? blob_data(msg) : NULL, .iov_len = dlen };
+	part[4] = (struct iovec) { .iov_base = (void *) zero, .iov_len = ((dlen + 3) & ~(size_t) 3) - dlen };
+	return ubus_sync_request_parts(ctx, &req, part, 5, UBUS_MSG_INVOKE, obj,
+				       timeout < 0 ? 0 : timeout);
 }
 
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,

@@ -179,15 +179,25 @@ struct ubusd_object *ubusd_object_new(struct ubusd_client *cl, const char *path,
 	return obj;
 }
 
+/* a call and the owner's replies to it name the same object */
+static struct ubusd_object *last_found;
+
 struct ubusd_object *ubusd_object_find(uint32_t id)
 {
-	struct ubusd_object *obj;
+	struct ubusd_object *obj = last_found;
 
-	return avl_find_element(&ubusd_objects, &id, obj, id_avl);
+	if (obj && obj->id == id)
+		return obj;
+	obj = avl_find_element(&ubusd_objects, &id, obj, id_avl);
+	if (obj)
+		last_found = obj;
+	return obj;
 }
 
 void ubusd_object_free(struct ubusd_object *obj)
 {
+	if (last_found == obj)
+		last_found = NULL;
 	avl_delete(&ubusd_objects, &obj->id_avl);
 	if (obj->path)
 		avl_delete(&ubusd_paths, &obj->path_avl);
