@@ -45,14 +45,6 @@ static inline struct ubus_rx *ubus_ctx_rx(struct ubus_context *ctx)
 	return &ubus_ctx_priv(ctx)->rx;
 }
 
-/* an attribute header at p, for messages put together without a blob_buf */
-static inline void ubus_attr_hdr(void *p, int id, size_t rawlen)
-{
-	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
-
-	memcpy(p, &id_len, sizeof(id_len));
-}
-
 /* outgoing messages are built here (one at a time, like the platform's) */
 extern struct blob_buf ubus_b __hidden;
 

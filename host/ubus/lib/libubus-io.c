@@ -177,7 +177,7 @@ int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
 	static const uint8_t zero[BLOB_ATTR_ALIGN];
 	uint8_t head[UBUS_DATA_HEAD];
 	uint32_t id = cpu_to_be32(objid);
-	size_t padded = (len + BLOB_ATTR_ALIGN - 1) & ~(size_t) (BLOB_ATTR_ALIGN - 1);
+	size_t padded = ubus_padded(len);
 	size_t rootlen = sizeof(head) + padded;
 	struct iovec part[3] = {
 		{ .iov_base = head, .iov_len = sizeof(head) },
@@ -455,7 +455,7 @@ int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
 		return UBUS_STATUS_CONNECTION_FAILED;
 	for (i = 0; i < nparts; i++)
 		len += part[i].iov_len;
-	if (((len + 3) & ~(size_t) 3) > UBUS_MAX_MSGLEN)
+	if (ubus_padded(len) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 
 	req->ctx = ctx;

@@ -71,9 +71,10 @@ int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
 {
 	static const uint8_t zero[BLOB_ATTR_ALIGN];
 	struct ubus_request req = { .data_cb = cb, .priv = priv };
-	size_t mlen, mpad, dlen;
-	uint8_t head[16], mid[8] = { 0 };
+	uint8_t head[16];	/* root, OBJID, METHOD's header */
+	uint8_t mid[8] = { 0 };	/* the method's padding (up to 3 bytes), DATA's header */
 	uint32_t id = cpu_to_be32(obj);
+	size_t mlen, mpad, dlen, rootlen;
 	struct iovec part[5];
 
 	if (!method)
@@ -81,17 +82,14 @@ int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
 	/* passing descriptors along with calls is not supported here */
 	if (fd >= 0)
 		return UBUS_STATUS_NOT_SUPPORTED;
-	/*
-	 * Root, OBJID and METHOD's header; the method and its padding; DATA's
-	 * header; the payload and its padding: what a blob_buf would hold,
-	 * without copying the payload into one.
-	 */
+	/* what a blob_buf would hold, without copying the payload into one */
 	mlen = strlen(method) + 1;
-	mpad = ((mlen + 3) & ~(size_t) 3) - mlen;
+	mpad = ubus_padded(mlen) - mlen;
 	dlen = msg ? blob_len(msg) : 0;
-	if (sizeof(head) + mlen + mpad + 4 + dlen > BLOB_ATTR_LEN_MASK)
+	rootlen = sizeof(head) + mlen + mpad + 4 + ubus_padded(dlen);
+	if (rootlen > BLOB_ATTR_LEN_MASK)
 		return UBUS_STATUS_NO_MEMORY;
-	ubus_attr_hdr(head, 0, sizeof(head) + mlen + mpad + 4 + ((dlen + 3) & ~(size_t) 3));
+	ubus_attr_hdr(head, 0, rootlen);
 	ubus_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
 	memcpy(head + 8, &id, sizeof(id));
 	ubus_attr_hdr(head + 12, UBUS_ATTR_METHOD, 4 + mlen);
@@ -100,7 +98,7 @@ int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
 	part[1] = (struct iovec) { .iov_base = (void *) method, .iov_len = mlen };
 	part[2] = (struct iovec) { .iov_base = mid + 4 - mpad, .iov_len = mpad + 4 };
 	part[3] = (struct iovec) { .iov_base = msg ? blob_data(msg) : NULL, .iov_len = dlen };
-	part[4] = (struct iovec) { .iov_base = (void *) zero, .iov_len = ((dlen + 3) & ~(size_t) 3) - dlen };
+	part[4] = (struct iovec) { .iov_base = (void *) zero, .iov_len = ubus_padded(dlen) - dlen };
 	return ubus_sync_request_parts(ctx, &req, part, 5, UBUS_MSG_INVOKE, obj,
 				       timeout < 0 ? 0 : timeout);
 }
@@ -112,7 +110,7 @@ int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
 
 	if (UBUS_DATA_HEAD + len > BLOB_ATTR_LEN_MASK)
 		return UBUS_STATUS_NO_MEMORY;
-	if (UBUS_DATA_HEAD + ((len + 3) & ~(size_t) 3) > UBUS_MAX_MSGLEN)
+	if (UBUS_DATA_HEAD + ubus_padded(len) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	if (ubus_send_data(ctx, req->seq, req->peer, req->object,
 			   msg ? blob_data(msg) : NULL, len) < 0)

@@ -7,6 +7,7 @@
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #include <sys/types.h>
 #include <libubox/blob.h>
 #include "ubusmsg.h"
@@ -16,6 +17,20 @@
 
 /* deepest container nesting accepted inside message data */
 #define UBUS_MAX_DEPTH	64
+
+/* a payload of len bytes with its padding */
+static inline size_t ubus_padded(size_t len)
+{
+	return (len + BLOB_ATTR_ALIGN - 1) & ~(size_t) (BLOB_ATTR_ALIGN - 1);
+}
+
+/* An attribute header at p, for messages put together without a blob_buf. */
+static inline void ubus_attr_hdr(void *p, int id, size_t rawlen)
+{
+	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
+
+	memcpy(p, &id_len, sizeof(id_len));
+}
 
 /* Bytes of the whole message announced by its first 12 bytes, 0 if invalid. */
 size_t ubus_frame_len(const uint8_t *head);

@@ -147,15 +147,7 @@ static void handle_remove_object(struct ubusd_client *cl, const struct ubus_msgh
 /* header, payload and padding of an attribute */
 static size_t attr_size(size_t len)
 {
-	return (sizeof(struct blob_attr) + len + BLOB_ATTR_ALIGN - 1) & ~(size_t) (BLOB_ATTR_ALIGN - 1);
-}
-
-static uint8_t *put_attr_hdr(uint8_t *p, int id, size_t rawlen)
-{
-	uint32_t id_len = cpu_to_be32(((uint32_t) id << BLOB_ATTR_ID_SHIFT) | (uint32_t) rawlen);
-
-	memcpy(p, &id_len, sizeof(id_len));
-	return p + sizeof(id_len);
+	return sizeof(struct blob_attr) + ubus_padded(len);
 }
 
 /* one attribute with its payload copied and padded with zeros; its end */
@@ -167,9 +159,9 @@ static uint8_t *put_attr(uint8_t *p, int id, const void *data, size_t len)
 	/* the padding lies in the last word, past the header: clear it first */
 	if (end - p > (ptrdiff_t) (sizeof(struct blob_attr) + len))
 		memcpy(end - sizeof(zero), &zero, sizeof(zero));
-	p = put_attr_hdr(p, id, sizeof(struct blob_attr) + len);
+	ubus_attr_hdr(p, id, sizeof(struct blob_attr) + len);
 	if (len)
-		memcpy(p, data, len);
+		memcpy(p + sizeof(struct blob_attr), data, len);
 	return end;
 }
 
@@ -195,7 +187,8 @@ static void forward_invoke(struct ubusd_client *cl, const struct ubus_msghdr *hd
 	}
 	p = ubusd_send_reserve(obj->client, 0, UBUS_MSG_INVOKE, hdr->seq, cl->id, rootlen);
 	if (p) {
-		p = put_attr_hdr(p, 0, rootlen);
+		ubus_attr_hdr(p, 0, rootlen);
+		p += sizeof(struct blob_attr);
 		p = put_attr(p, UBUS_ATTR_OBJID, &objid, sizeof(objid));
 		p = put_attr(p, UBUS_ATTR_METHOD, blob_data(method), blob_len(method));
 		p = put_attr(p, UBUS_ATTR_USER, cl->user, ulen);
