@@ -51,8 +51,6 @@ extern struct blob_buf ubus_b __hidden;
 /* may hold the message back while corked; 0 or -1 (errno) */
 int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		  int cmd, uint32_t peer) __hidden;
-int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
-		      int cmd, uint32_t peer) __hidden;
 /* root, OBJID and the DATA header in front of a reply's payload */
 #define UBUS_DATA_HEAD	16
 

@@ -150,14 +150,6 @@ static int send_parts(struct ubus_context *ctx, uint16_t seq, int cmd, uint32_t 
 	return send_parts_now(ctx, seq, cmd, peer, part, nparts);
 }
 
-int ubus_send_msg_now(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
-		      int cmd, uint32_t peer)
-{
-	struct iovec part = { .iov_base = msg, .iov_len = blob_raw_len(msg) };
-
-	return send_parts_now(ctx, seq, cmd, peer, &part, 1);
-}
-
 int ubus_send_msg(struct ubus_context *ctx, uint16_t seq, struct blob_attr *msg,
 		  int cmd, uint32_t peer)
 {
