@@ -62,16 +62,36 @@ int ubus_tx_flush(struct ubus_context *ctx)
 	return ret;
 }
 
+/* A message's root may come in parts, to be sent one after the other. */
+static size_t parts_len(const struct iovec *part, int nparts)
+{
+	size_t len = 0;
+	int i;
+
+	for (i = 0; i < nparts; i++)
+		len += part[i].iov_len;
+	return len;
+}
+
+/* the parts copied to p, one after the other; their end */
+static uint8_t *put_parts(uint8_t *p, const struct iovec *part, int nparts)
+{
+	int i;
+
+	for (i = 0; i < nparts; i++) {
+		if (part[i].iov_len)
+			memcpy(p, part[i].iov_base, part[i].iov_len);
+		p += part[i].iov_len;
+	}
+	return p;
+}
+
 /* Holds the message back if corked and it fits; false if it must go now. */
 static bool tx_hold(struct ubus_ctx_priv *priv, const struct ubus_msghdr *hdr,
 		    const struct iovec *part, int nparts)
 {
-	size_t need = priv->txlen + sizeof(*hdr);
-	uint8_t *p;
-	int i;
+	size_t need = priv->txlen + sizeof(*hdr) + parts_len(part, nparts);
 
-	for (i = 0; i < nparts; i++)
-		need += part[i].iov_len;
 	if (!priv->cork || need > UBUS_MSG_CHUNK_SIZE)
 		return false;
 	if (need > priv->txcap) {
@@ -82,14 +102,8 @@ static bool tx_hold(struct ubus_ctx_priv *priv, const struct ubus_msghdr *hdr,
 		priv->tx = tx;
 		priv->txcap = UBUS_MSG_CHUNK_SIZE;
 	}
-	p = priv->tx + priv->txlen;
-	memcpy(p, hdr, sizeof(*hdr));
-	p += sizeof(*hdr);
-	for (i = 0; i < nparts; i++) {
-		if (part[i].iov_len)
-			memcpy(p, part[i].iov_base, part[i].iov_len);
-		p += part[i].iov_len;
-	}
+	memcpy(priv->tx + priv->txlen, hdr, sizeof(*hdr));
+	put_parts(priv->tx + priv->txlen + sizeof(*hdr), part, nparts);
 	priv->txlen = need;
 	return true;
 }
@@ -115,27 +129,22 @@ static int send_parts_now(struct ubus_context *ctx, uint16_t seq, int cmd, uint3
 		uint8_t bytes[MSG_JOIN_MAX];
 	} msg;
 	struct iovec iov[1 + MSG_PARTS_MAX] = {
-		{ .iov_base = &msg.hdr, .iov_len = sizeof(msg.hdr) },
+		{ .iov_base = &msg.hdr, .iov_len = sizeof(msg.hdr) + parts_len(part, nparts) },
 	};
-	size_t total = sizeof(msg.hdr);
 	int i;
 
 	fill_hdr(&msg.hdr, seq, cmd, peer);
-	for (i = 0; i < nparts; i++) {
-		iov[1 + i] = part[i];
-		total += part[i].iov_len;
-	}
 	/* what is held back was produced first and goes first */
 	if (ubus_tx_flush(ctx) < 0)
 		return -1;
-	if (total > sizeof(msg))
-		return write_iov(ctx->sock.fd, iov, 1 + nparts);
-	for (i = 0; i < nparts; i++) {
-		if (part[i].iov_len)
-			memcpy(msg.bytes + iov[0].iov_len, part[i].iov_base, part[i].iov_len);
-		iov[0].iov_len += part[i].iov_len;
+	if (iov[0].iov_len <= sizeof(msg)) {
+		put_parts(msg.bytes + sizeof(msg.hdr), part, nparts);
+		return write_iov(ctx->sock.fd, iov, 1);
 	}
-	return write_iov(ctx->sock.fd, iov, 1);
+	iov[0].iov_len = sizeof(msg.hdr);
+	for (i = 0; i < nparts; i++)
+		iov[1 + i] = part[i];
+	return write_iov(ctx->sock.fd, iov, 1 + nparts);
 }
 
 /* Like ubus_send_msg, for a root given in parts (at most MSG_PARTS_MAX). */
@@ -440,14 +449,9 @@ int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
 			    const struct iovec *part, int nparts, int cmd, uint32_t peer,
 			    int timeout)
 {
-	size_t len = 0;
-	int i;
-
 	if (ctx->sock.eof)
 		return UBUS_STATUS_CONNECTION_FAILED;
-	for (i = 0; i < nparts; i++)
-		len += part[i].iov_len;
-	if (ubus_padded(len) > UBUS_MAX_MSGLEN)
+	if (ubus_padded(parts_len(part, nparts)) > UBUS_MAX_MSGLEN)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 
 	req->ctx = ctx;
