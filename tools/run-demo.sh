@@ -61,7 +61,7 @@ pidfile=$build/demo.pid
 demo_pid1() {
 	local pid c _
 	pid=$(cat "$pidfile" 2>/dev/null) || return 1
-	tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "^unshare .* $top/tools/run-demo.sh" || return 1
+	tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -q "^unshare .* $top/tools/run-demo.sh" || return 1
 	for _ in $(seq 100); do
 		for c in $(cat "/proc/$pid/task/$pid/children" 2>/dev/null); do
 			[ "$(readlink "/proc/$c/ns/pid")" != "$(readlink "/proc/$pid/ns/pid")" ] &&
