@@ -18,6 +18,7 @@ image=${VX_LED_VM_IMAGE:-}
 if [ -z "$image" ]; then
 	image=$top/build/led-vm
 	echo "building the VM image into $image ..." >&2
+	mkdir -p "$top/build"
 	bash "$vm/build.sh" "$image" "$top" >"$image.log" 2>&1 || {
 		cat "$image.log" >&2
 		echo "the VM image could not be built (log: $image.log)" >&2

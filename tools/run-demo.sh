@@ -78,7 +78,8 @@ join() {
 	local pid1 flags="--mount --net --pid --root --wd"
 	pid1=$(demo_pid1) || return 1
 	command -v nsenter >/dev/null || vx_die "nsenter (util-linux) is not installed"
-	[ "$(readlink "/proc/$pid1/ns/user")" = "$(readlink /proc/self/ns/user)" ] || flags="--user $flags"
+	# Our own user namespace: we are its root already, and it allows no setgroups.
+	[ "$(readlink "/proc/$pid1/ns/user")" = "$(readlink /proc/self/ns/user)" ] || flags="--user --preserve-credentials $flags"
 	echo "a shell in the sandbox of the running demo (exit leaves it running)"
 	# shellcheck disable=SC2086
 	exec nsenter --target "$pid1" $flags "$VX_SHELL_DIR/shell" "$@"
