@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Install the Debian 12 packages the build and the tests need, if missing.
+# Install the Debian 12 packages the build and the tests need, if missing,
+# saying which and showing apt-get's progress.
 set -eu
 pkgs="build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev libjson-c-dev
       iproute2 valgrind qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static
@@ -17,8 +18,12 @@ if [ "$(id -u)" != 0 ]; then
 else
 	SUDO=
 fi
-echo "installing:$missing"
+echo "installing with apt-get (a few minutes on a fresh machine):$missing"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q >/dev/null
+# A terminal gets apt's progress bar; a log gets its lines.
+progress=
+[ -t 1 ] && progress="-o Dpkg::Progress-Fancy=1"
+$SUDO apt-get update -q
 # shellcheck disable=SC2086
-$SUDO apt-get install -y -q --no-install-recommends $missing >/dev/null
+$SUDO apt-get install -y -q $progress --no-install-recommends $missing
+echo "installed:$missing"

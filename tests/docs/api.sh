@@ -8,7 +8,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 vx_reexec_in_ns "$here/api.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd
-vx_start_veloxd /tmp/doc-veloxd.log
+# The shell of "tools/run-demo.sh --shell", with veloxd started as there.
+vx_shell_up
+vx_shell -c '/etc/init.d/veloxd start'
+vx_wait_for 10 vx_object_listed || vx_die "veloxd did not publish its object: $(cat /tmp/messages)"
 
 vx_traffic host1 br-lan 256000 >/dev/null
 vx_traffic br-lan host2 640000 >/dev/null
@@ -18,4 +21,12 @@ sleep 2.2
 
 doc_check_page "$here/../../docs/api.md" "$@"
 [ "${1:-}" = --print ] && exit 0
+# The other forms of the error line, which the page gives in words.
+vx_expect_eq "a failed call's exit status without a terminal" \
+	"$(vx_shell -c 'ubus call veloxd get_speed 2>/dev/null; echo $?')" 253
+if command -v script >/dev/null; then
+	vx_expect_eq "a failed call's line and exit status on a terminal" \
+		"$(vx_shell -c 'script -qec "ubus call veloxd get_speed" /dev/null; echo "exit $?"' | tr -d '\r')" \
+		$'Command failed: Method not found\nexit 3'
+fi
 vx_done

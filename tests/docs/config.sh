@@ -8,7 +8,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 vx_reexec_in_ns "$here/config.sh" "$@"
 vx_sandbox_up
 vx_start_ubusd
-vx_start_veloxd /tmp/doc-veloxd.log
+# The shell of "tools/run-demo.sh --shell", with veloxd started as there.
+vx_shell_up
+vx_shell -c '/etc/init.d/veloxd start'
+vx_wait_for 10 vx_object_listed || vx_die "veloxd did not publish its object: $(cat /tmp/messages)"
 
 doc_check_page "$here/../../docs/config.md" "$@"
 [ "${1:-}" = --print ] && exit 0

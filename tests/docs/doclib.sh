@@ -3,19 +3,20 @@
 # line in a ```sh block and the lines after it up to the next "$ " line or
 # the end of the block: what the command prints. Sourced by the page tests.
 #
-#   $ ubus ... / $ uci ...   run; the output must equal the page's once
-#                            both are put in shape (doc_shape), within 3 s
-#   $ veloxd                 (re)start veloxd; each line shown must appear
-#                            in its output within 3 s
-#   $ rm /etc/config/NAME    remove a configuration file
-#   $ cp /rom/etc/config/NAME /etc/config/
-#                            put the shipped default file back
-#   $ cat /etc/config/NAME   the output must equal the page's exactly
+# Each command runs as written in the shell that "tools/run-demo.sh --shell"
+# opens (vx_shell, the sandbox's ubus, uci, veloxd and /etc/init.d/veloxd),
+# its standard error not a terminal; the kinds of command allowed:
+#   $ ubus ... / $ uci ...   (also joined by "&& ubus", "&& uci") the output
+#                            must equal the page's once both are put in shape
+#                            (doc_shape), within 10 s
+#   $ veloxd                 veloxd in the foreground: each line shown must
+#                            appear in its output within 10 s; then it is
+#                            ended, as by Ctrl-C
+#   $ /etc/init.d/veloxd start|stop|restart
+#   $ rm /etc/config/NAME, $ cat /etc/config/NAME,
+#   $ cp /rom/etc/config/NAME /etc/config/,
 #   $ echo|printf TEXT > /etc/config/NAME
-#                            write a configuration file
-#   $ /etc/init.d/veloxd start|restart
-#                            the same as "$ veloxd"
-#   $ /etc/init.d/veloxd stop
+#                            the output must equal the page's exactly
 #
 # The line numbers of log lines and the digits of counters and speeds differ
 # from run to run; their form, the field names, their order, the JSON types
@@ -61,20 +62,12 @@ doc_render() {
 	' "$1"
 }
 
-doc_ubus() { vx_ubus "$@"; }
-doc_uci() { vx_uci "$@"; }
-
+# doc_stop_veloxd: end the veloxd of the last "$ veloxd" example
 doc_stop_veloxd() {
-	[ -n "${VX_VELOXD_PID:-}" ] || return 0
-	kill "$VX_VELOXD_PID" 2>/dev/null
-	wait "$VX_VELOXD_PID" 2>/dev/null
-	VX_VELOXD_PID=
-}
-
-# doc_veloxd LOG: a fresh veloxd (the old one stopped) writing to LOG
-doc_veloxd() {
-	doc_stop_veloxd
-	vx_start_veloxd "$1"
+	[ -n "${DOC_VELOXD_PID:-}" ] || return 0
+	kill "$DOC_VELOXD_PID" 2>/dev/null
+	wait "$DOC_VELOXD_PID" 2>/dev/null
+	DOC_VELOXD_PID=
 }
 
 # doc_config_name N NAME: NAME must be a bare configuration file name
@@ -84,42 +77,41 @@ doc_config_name() {
 	esac
 }
 
-# doc_run N DIR LOG: run example N; its output to DIR/N.got
+# doc_kind N CMD: CMD must be one of the kinds above, one command (or a
+# chain of ubus and uci commands)
+doc_kind() {
+	local name
+	case "$2" in
+	*[\;\|\`\<]* | *'$('* | *" > "*" > "*) vx_die "example $1: more than one command: $2" ;;
+	"ubus "* | "uci "*)
+		case "$2" in
+		*">"*) vx_die "example $1: a redirection: $2" ;;
+		esac
+		;;
+	veloxd | "/etc/init.d/veloxd start" | "/etc/init.d/veloxd stop" | "/etc/init.d/veloxd restart") ;;
+	"rm /etc/config/"* | "cat /etc/config/"*) doc_config_name "$1" "${2#* /etc/config/}" ;;
+	"cp /rom/etc/config/"*" /etc/config/")
+		name=${2#cp /rom/etc/config/}
+		doc_config_name "$1" "${name% /etc/config/}"
+		;;
+	"echo "*" > /etc/config/"* | "printf "*" > /etc/config/"*) doc_config_name "$1" "${2##* > /etc/config/}" ;;
+	*) vx_die "example $1: no such kind of example: $2" ;;
+	esac
+}
+
+# doc_run N DIR LOG: run example N; its output to DIR/N.got, or to LOG for
+# veloxd in the foreground
 doc_run() {
 	local cmd
 	cmd=$(cat "$2/$1.cmd")
-	case "$cmd" in
-	"ubus "* | "uci "*)
-		# shellcheck disable=SC2001
-		eval "$(echo "$cmd" | sed -e 's/^ubus /doc_ubus /' -e 's/^uci /doc_uci /' \
-			-e 's/&& ubus /\&\& doc_ubus /g' -e 's/&& uci /\&\& doc_uci /g')" >"$2/$1.got" 2>&1
-		;;
-	veloxd | "/etc/init.d/veloxd start" | "/etc/init.d/veloxd restart")
-		doc_veloxd "$3"
-		awk '!seen[$0]++' "$3" >"$2/$1.got"
-		;;
-	"/etc/init.d/veloxd stop")
+	doc_kind "$1" "$cmd"
+	if [ "$cmd" = veloxd ]; then
 		doc_stop_veloxd
-		: >"$2/$1.got"
-		;;
-	"rm /etc/config/"* | "cat /etc/config/"*)
-		doc_config_name "$1" "${cmd#* /etc/config/}"
-		${cmd%% *} "/etc/config/${cmd#* /etc/config/}" >"$2/$1.got" 2>&1
-		;;
-	"cp /rom/etc/config/"*" /etc/config/")
-		cmd=${cmd#cp /rom/etc/config/}
-		doc_config_name "$1" "${cmd% /etc/config/}"
-		cp "$VX_CONFIG_DIR/${cmd% /etc/config/}" /etc/config/ >"$2/$1.got" 2>&1
-		;;
-	"echo "*" > /etc/config/"* | "printf "*" > /etc/config/"*)
-		doc_config_name "$1" "${cmd##* > /etc/config/}"
-		case "$cmd" in
-		*[\;\|\&\`]* | *'$('* | *" > "*" > "*) vx_die "example $1: more than one command: $cmd" ;;
-		esac
-		eval "$cmd" >"$2/$1.got" 2>&1
-		;;
-	*) vx_die "example $1: no such kind of example: $cmd" ;;
-	esac
+		"$VX_SHELL_DIR/shell" -c veloxd >"$3" 2>&1 &
+		DOC_VELOXD_PID=$!
+		return 0
+	fi
+	vx_shell -c "$cmd" >"$2/$1.got" 2>&1
 }
 
 # doc_matches N DIR LOG: whether example N's output agrees with the page
@@ -127,7 +119,7 @@ doc_matches() {
 	local want got line
 	want=$(doc_shape <"$2/$1.want")
 	case "$(cat "$2/$1.cmd")" in
-	veloxd | "/etc/init.d/veloxd start" | "/etc/init.d/veloxd restart")
+	veloxd)
 		awk '!seen[$0]++' "$3" >"$2/$1.got"
 		got=$(doc_shape <"$2/$1.got")
 		while IFS= read -r line; do
@@ -153,13 +145,14 @@ doc_check_page() {
 	for ((i = 1; i <= n; i++)); do
 		doc_run "$i" "$dir" "$log"
 		# What a sampling pass changes shows within about a second.
-		deadline=$((SECONDS + 3))
+		deadline=$((SECONDS + 10))
 		until doc_matches "$i" "$dir" "$log" || [ "$SECONDS" -ge "$deadline" ]; do
 			sleep 0.2
 			case "$(cat "$dir/$i.cmd")" in
 			"ubus call "* | "ubus -S call "*) doc_run "$i" "$dir" "$log" ;;
 			esac
 		done
+		[ "$(cat "$dir/$i.cmd")" = veloxd ] && doc_stop_veloxd
 		[ "${2:-}" = --print ] && continue
 		if doc_matches "$i" "$dir" "$log"; then
 			vx_ok "$(basename "$page") example $i: $(cat "$dir/$i.cmd")"

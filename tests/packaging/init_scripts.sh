@@ -90,7 +90,7 @@ FAKE
 	sed -e "s|^PROG=.*|PROG=$tmp/veloxd|" -e "s|/var/run/|$tmp/run/|" \
 		-e "s|^RESPAWN_DELAY=.*|RESPAWN_DELAY=1|" -e "s#| logger #| $tmp/bin/logger #" \
 		"$files/veloxd.rc.init" >"$tmp/veloxd.rc"
-	rc() { $sh "$here/rc.common" "$tmp/veloxd.rc" "$@"; }
+	rc() { $sh "$here/../../host/base-files/rc.common" "$tmp/veloxd.rc" "$@"; }
 
 	rc start
 	check "$sh: veloxd started again after it exited" wait_for 10 starts 2
