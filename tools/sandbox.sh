@@ -193,7 +193,7 @@ vx_start_ubusd() {
 	rm -f "$VX_SOCK"
 	"$VX_BIN_UBUSD" -s "$VX_SOCK" &
 	VX_UBUSD_PID=$!
-	vx_wait_for 5 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
+	vx_wait_for 20 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
 }
 
 # Switch stand-in: ports 1 and 2 of the switch behind eth1 count what swp1 and
@@ -210,7 +210,7 @@ vx_start_veloxd() {
 	# shellcheck disable=SC2046
 	env $(vx_switch_env) "$@" "$VX_BIN_VELOXD" >"$log" 2>&1 &
 	VX_VELOXD_PID=$!
-	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
+	vx_wait_for 20 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
 }
 
 vx_object_listed() {
