@@ -65,6 +65,6 @@ vx_expect_eq "each loss is logged once" \
 fx_speed_near "port 1 receive speed right again" 0 rx 2000
 fx_prompt "after the restarts"
 fx_stop "$g"
-fx_settled "port 1 received-byte total matches the port" 0 rx_bytes swp1
-fx_settled "bridge received-byte total matches the bridge" 9 rx_bytes br-lan
+fx_settled "port 1 received-byte total matches the port" 0 rx_bytes "$(fx_counter swp1 rx_bytes)"
+fx_settled "bridge received-byte total matches the bridge" 9 rx_bytes "$(fx_counter br-lan rx_bytes)"
 vx_done

@@ -62,12 +62,11 @@ fx_sampling() {
 	vx_not_ok "$1: sampling goes on" "slot $2 received total stuck at $before"
 }
 
-# fx_settled NAME SLOT FIELD IFACE: with the traffic stopped, the slot's
-# total comes to the interface's kernel counter within a few passes (given up
-# after 20 s, ten times what that takes on a quiet machine).
+# fx_settled NAME SLOT FIELD WANT: with the traffic stopped, the slot's total
+# comes to WANT within a few passes (given up after 20 s, ten times what that
+# takes on a quiet machine).
 fx_settled() {
-	local want got i
-	want=$(cat "/sys/class/net/$4/statistics/$3")
+	local want=$4 got i
 	for i in $(seq 40); do
 		got=$(fx_field "$2" "$3")
 		[ "$got" = "$want" ] && break
@@ -79,6 +78,11 @@ fx_settled() {
 # fx_lines PATTERN: how many lines of the daemon's output match
 fx_lines() {
 	grep -cE "$1" "$FX_LOG"
+}
+
+# fx_counter IFACE NAME: a kernel counter of the interface
+fx_counter() {
+	cat "/sys/class/net/$1/statistics/$2"
 }
 
 # fx_wait_lines SECONDS PATTERN COUNT: wait until at least COUNT lines match
