@@ -208,11 +208,12 @@ static bool running(const char *name)
 
 /*
  * The kernel attaches the transmit queue a moment after the link comes up,
- * from its link watcher; frames sent before that are dropped.
+ * from its link watcher (up to a second later); frames sent before that are
+ * dropped. Given up after 20 s.
  */
 static int wait_running(const char *a, const char *b)
 {
-	for (int i = 0; i < 200; i++) {
+	for (int i = 0; i < 2000; i++) {
 		if (running(a) && running(b)) {
 			usleep(20000);
 			return 0;
