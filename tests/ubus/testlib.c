@@ -101,7 +101,7 @@ bool broker_start_at(struct broker *b)
 		execl(UBUSD_BIN, "ubusd", "-s", b->path, (char *) NULL);
 		_exit(127);
 	}
-	for (int i = 0; i < 500; i++) {
+	for (int i = 0; i < 2000; i++) {
 		int fd = raw_connect(b->path);
 
 		if (fd >= 0) {
@@ -214,7 +214,7 @@ pid_t spawn_ready(const char *const argv[], int *out_fd)
 	}
 	close(out[1]);
 	*out_fd = out[0];
-	if (!wait_line(out[0], "ready", 5000)) {
+	if (!wait_line(out[0], "ready", 20000)) {
 		kill_wait(pid);
 		close(out[0]);
 		return -1;
