@@ -100,6 +100,9 @@ vx_private_dirs() {
 	mount -t tmpfs -o mode=0755 vx-run /run
 	[ -L /var/run ] || mount -t tmpfs -o mode=0755 vx-run /var/run
 	mount -t tmpfs -o mode=1777 vx-tmp /tmp
+	# Scratch files of what runs in here go to this /tmp, not to a TMPDIR
+	# outside that it may not see.
+	export TMPDIR=/tmp
 	for i in "${!keep[@]}"; do
 		p=${keep[$i]} fd=${fds[$i]}
 		if [ -d "/proc/self/fd/$fd" ]; then

@@ -85,9 +85,16 @@ int raw_connect(const char *path)
 	return -1;
 }
 
+const char *tmp_dir(void)
+{
+	const char *t = getenv("TMPDIR");
+
+	return t && *t ? t : "/tmp";
+}
+
 bool broker_start(struct broker *b)
 {
-	snprintf(b->dir, sizeof(b->dir), "/tmp/ubus-test.XXXXXX");
+	snprintf(b->dir, sizeof(b->dir), "%s/ubus-test.XXXXXX", tmp_dir());
 	if (!mkdtemp(b->dir))
 		return false;
 	snprintf(b->path, sizeof(b->path), "%s/ubus.sock", b->dir);
