@@ -155,6 +155,9 @@ vx_private_dirs() {
 	mount -t tmpfs -o mode=0755 vx-run "$1/run"
 	[ -L /var/run ] || mount -t tmpfs -o mode=0755 vx-run "$1/var/run"
 	mount -t tmpfs -o mode=1777 vx-tmp "$1/tmp"
+	# Scratch files of what runs in here go to this /tmp, not to a TMPDIR
+	# outside that it may not see.
+	export TMPDIR=/tmp
 	for i in "${!VX_KEEP[@]}"; do
 		p=$1${VX_KEEP[$i]} fd=${VX_KEEP_FD[$i]}
 		if [ -d "/proc/self/fd/$fd" ]; then
@@ -273,7 +276,7 @@ vx_start_ubusd() {
 	rm -f "$VX_SOCK"
 	"$VX_BIN_UBUSD" -s "$VX_SOCK" &
 	VX_UBUSD_PID=$!
-	vx_wait_for 5 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
+	vx_wait_for 20 test -S "$VX_SOCK" || vx_die "ubusd did not come up"
 }
 
 # Switch stand-in: ports 1 and 2 of the switch behind eth1 count what swp1 and
@@ -290,7 +293,7 @@ vx_start_veloxd() {
 	# shellcheck disable=SC2046
 	env $(vx_switch_env) "$@" "$VX_BIN_VELOXD" >"$log" 2>&1 &
 	VX_VELOXD_PID=$!
-	vx_wait_for 5 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
+	vx_wait_for 20 vx_object_listed || vx_die "veloxd did not publish its object: $(cat "$log")"
 }
 
 # vx_shell_up: the router's commands for a shell in the sandbox (vx_shell):

@@ -25,6 +25,10 @@ if [ ! -d "$web/node_modules/puppeteer-core" ] || [ "$web/package-lock.json" -nt
 	(cd "$web" && npm ci --no-audit --no-fund >/dev/null) || echo "npm ci in tests/web failed: the browser tests will skip"
 fi
 
+# The tests' scratch files go to a directory of this run (and, as root, /tmp
+# is the run's own); anything left there at the end fails the run.
+. "$top/tools/test-tmp.sh"
+
 status=0
 mins() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 

@@ -64,6 +64,8 @@ static std::string setup_namespaces()
 		return errtext("make / private");
 	if (mount("tmpfs", "/tmp", "tmpfs", 0, "mode=1777") != 0)
 		return errtext("tmpfs on /tmp");
+	/* the run's own scratch directory is not in this /tmp */
+	setenv("TMPDIR", "/tmp", 1);
 	why = overlay("/etc", "etc");
 	if (why.empty())
 		why = overlay("/var", "var");
@@ -114,14 +116,17 @@ std::string read_file(const std::string &path)
 
 static std::string capture_fd(int target, FILE *stream, const std::function<void()> &fn)
 {
-	char path[] = "/tmp/capture-XXXXXX";
+	const char *tmp = getenv("TMPDIR");
+	std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/capture-XXXXXX";
+	char *path = &tmpl[0];
 	int fd = mkstemp(path);
 	int saved;
 	std::string out;
 
 	if (fd < 0) {
-		/* /tmp may be the host's: fall back to the working directory */
-		strcpy(path, "capture-XXXXXX");
+		/* no scratch directory: fall back to the working directory */
+		tmpl = "capture-XXXXXX";
+		path = &tmpl[0];
 		fd = mkstemp(path);
 	}
 	fflush(stream);
@@ -208,11 +213,12 @@ static bool running(const char *name)
 
 /*
  * The kernel attaches the transmit queue a moment after the link comes up,
- * from its link watcher; frames sent before that are dropped.
+ * from its link watcher (up to a second later); frames sent before that are
+ * dropped. Given up after 20 s.
  */
 static int wait_running(const char *a, const char *b)
 {
-	for (int i = 0; i < 200; i++) {
+	for (int i = 0; i < 2000; i++) {
 		if (running(a) && running(b)) {
 			usleep(20000);
 			return 0;

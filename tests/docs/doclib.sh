@@ -8,9 +8,9 @@
 # its standard error not a terminal; the kinds of command allowed:
 #   $ ubus ... / $ uci ...   (also joined by "&& ubus", "&& uci") the output
 #                            must equal the page's once both are put in shape
-#                            (doc_shape), within 10 s
+#                            (doc_shape), within 30 s
 #   $ veloxd                 veloxd in the foreground: each line shown must
-#                            appear in its output within 10 s; then it is
+#                            appear in its output within 30 s; then it is
 #                            ended, as by Ctrl-C
 #   $ /etc/init.d/veloxd start|stop|restart
 #   $ rm /etc/config/NAME, $ cat /etc/config/NAME,
@@ -144,8 +144,9 @@ doc_check_page() {
 	[ "$n" -gt 0 ] || vx_die "no examples in $page"
 	for ((i = 1; i <= n; i++)); do
 		doc_run "$i" "$dir" "$log"
-		# What a sampling pass changes shows within about a second.
-		deadline=$((SECONDS + 10))
+		# What a sampling pass changes shows within about a second; given
+		# up after ten times that and more.
+		deadline=$((SECONDS + 30))
 		until doc_matches "$i" "$dir" "$log" || [ "$SECONDS" -ge "$deadline" ]; do
 			sleep 0.2
 			case "$(cat "$dir/$i.cmd")" in

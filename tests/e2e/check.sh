@@ -56,6 +56,20 @@ vx_within() {
 	fi
 }
 
+# vx_within_soon NAME EXPECTED PERCENT CMD...: what CMD prints comes within
+# PERCENT % of EXPECTED; polled, given up after 30 s (a reading that caught a
+# generator's late tick, or one from before a change, does not decide it)
+vx_within_soon() {
+	local name=$1 want=$2 pct=$3 got i
+	shift 3
+	for i in $(seq 60); do
+		got=$("$@")
+		awk -v g="$got" -v e="$want" -v p="$pct" 'BEGIN { d = g - e; if (d < 0) d = -d; exit !(d <= e * p / 100) }' && break
+		sleep 0.5
+	done
+	vx_within "$name" "$got" "$want" "$pct"
+}
+
 vx_done() {
 	echo "$VX_PASS passed, $VX_FAIL failed"
 	[ "$VX_FAIL" = 0 ]

@@ -12,7 +12,7 @@ vx_start_ubusd
 
 "$VX_BIN_DEBUG_PROBE" >/tmp/probe.log 2>&1 &
 probe=$!
-vx_wait_for 5 vx_object_listed || vx_die "probe did not publish veloxd: $(cat /tmp/probe.log)"
+vx_wait_for 20 vx_object_listed || vx_die "probe did not publish veloxd: $(cat /tmp/probe.log)"
 
 vx_expect_eq "test still answers" "$(vx_ubus -S call veloxd test)" '{"error_code":0}'
 for args in '' '{}' '{"interface2": 1}' '{"interface1": "3"}' '{"interface1": 12}' '{"interface1": -1}' '{"interface1": 2}'; do
@@ -26,7 +26,7 @@ vx_ubus call veloxd set_display_interface '{"interface1": 4}' >/dev/null
 
 kill -TERM "$VX_UBUSD_PID"
 wait "$VX_UBUSD_PID"
-vx_wait_for 3 eval '! kill -0 '"$probe"
+vx_wait_for 30 eval '! kill -0 '"$probe"
 wait "$probe"
 vx_expect_eq "bus gone: the service returns and the process exits 0" "$?" 0
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ubusd killed under a running veloxd, with restart loops standing in for
-# the init system: veloxd logs the loss and exits, both come back, and the
-# object answers again within a second of the kill, three times over.
+# the init system: veloxd logs the loss and exits at once, before its sampler
+# has begun a second pass, both come back, and the object answers again,
+# three times over.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 vx_reexec_in_ns "$here/bus.sh" "$@"
@@ -24,13 +25,17 @@ ubusd_once() {
 	rm -f "$VX_SOCK"
 	exec "$VX_BIN_UBUSD" -s "$VX_SOCK"
 }
+# Each veloxd logs its switch requests, one per pass for port 1, apart.
 veloxd_once() {
 	# shellcheck disable=SC2046
-	exec env $(vx_switch_env) "$VX_BIN_VELOXD" >>"$FX_LOG" 2>&1
+	exec env $(vx_switch_env) SWITCHSIM_LOG=/tmp/requests.$BASHPID "$VX_BIN_VELOXD" >>"$FX_LOG" 2>&1
+}
+passes() { # passes PID: sampling passes veloxd PID has begun
+	grep -c '^port=1 ' "/tmp/requests.$1" 2>/dev/null || echo 0
 }
 respawn /run/ubusd.pid ubusd_once &
 respawn /run/veloxd.pid veloxd_once &
-vx_wait_for 5 vx_object_listed || vx_die "veloxd did not come up: $(cat "$FX_LOG")"
+vx_wait_for 20 vx_object_listed || vx_die "veloxd did not come up: $(cat "$FX_LOG")"
 g=$(vx_traffic host1 br-lan 256000)
 sleep 2.2
 
@@ -39,14 +44,19 @@ answers() {
 }
 for round in 1 2 3; do
 	old=$(cat /run/veloxd.pid)
-	t0=$(fx_now_ms)
-	kill -KILL "$(cat /run/ubusd.pid)"
+	bus=$(cat /run/ubusd.pid)
+	before=$(passes "$old")
+	kill -KILL "$bus"
 	# The object of the old veloxd is gone with the old ubusd.
-	for i in $(seq 250); do answers && break; sleep 0.02; done
-	ms=$(($(fx_now_ms) - t0))
-	vx_expect_true "round $round: the object answers again within 1000 ms of the kill (${ms} ms)" test "$ms" -le 1000
-	vx_expect_true "round $round: served by a new veloxd" test "$(cat /run/veloxd.pid)" != "$old"
-	vx_expect_true "round $round: the old veloxd has exited" eval "! kill -0 $old 2>/dev/null"
+	vx_wait_for 20 eval "! kill -0 $bus" || vx_die "ubusd $bus outlived SIGKILL"
+	vx_expect_true "round $round: the object answers again" vx_wait_for 20 answers
+	vx_expect_true "round $round: served by a new veloxd" vx_wait_for 20 eval '[ "$(cat /run/veloxd.pid)" != '"$old"' ]'
+	vx_expect_true "round $round: the old veloxd has exited" vx_wait_for 20 eval "! kill -0 $old"
+	# One pass may have been under way at the kill; a veloxd that waited for
+	# anything but the hang-up would begin more.
+	after=$(passes "$old")
+	vx_expect_true "round $round: the old veloxd exited before a second pass ($before -> $after)" \
+		test "$after" -le $((before + 1))
 	sleep 1
 done
 vx_expect_eq "each loss is logged once" \
@@ -55,9 +65,6 @@ vx_expect_eq "each loss is logged once" \
 fx_speed_near "port 1 receive speed right again" 0 rx 2000
 fx_prompt "after the restarts"
 fx_stop "$g"
-sleep 2.2
-vx_expect_eq "port 1 received-byte total matches the port" "$(fx_field 0 rx_bytes)" \
-	"$(cat /sys/class/net/swp1/statistics/rx_bytes)"
-vx_expect_eq "bridge received-byte total matches the bridge" "$(fx_field 9 rx_bytes)" \
-	"$(cat /sys/class/net/br-lan/statistics/rx_bytes)"
+fx_settled "port 1 received-byte total matches the port" 0 rx_bytes "$(fx_counter swp1 rx_bytes)"
+fx_settled "bridge received-byte total matches the bridge" 9 rx_bytes "$(fx_counter br-lan rx_bytes)"
 vx_done

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -388,7 +389,9 @@ TEST_F(Json, AddObjectAddsAtCurrentLevel)
 
 TEST_F(Json, FromFile)
 {
-	char path[] = "/tmp/libubox-json-XXXXXX";
+	const char *tmp = getenv("TMPDIR");
+	std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/libubox-json-XXXXXX";
+	char *path = &tmpl[0];
 	int fd = mkstemp(path);
 	ASSERT_GE(fd, 0);
 	const char text[] = "{\"k\":[1,{\"n\":null}]}";

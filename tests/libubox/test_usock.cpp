@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -18,10 +19,11 @@ namespace {
 
 std::string temp_sock_path()
 {
-	char dir[] = "/tmp/libubox-usock-XXXXXX";
-	if (!mkdtemp(dir))
+	const char *tmp = getenv("TMPDIR");
+	std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/libubox-usock-XXXXXX";
+	if (!mkdtemp(&dir[0]))
 		return "";
-	return std::string(dir) + "/s.sock";
+	return dir + "/s.sock";
 }
 
 } // namespace

@@ -66,6 +66,9 @@ wait_for() {
 	done
 }
 starts() { [ "$(wc -l <"$tmp/starts")" -ge "$1" ]; }
+# The loop writes the pid file after it started veloxd, which may have
+# recorded its start already.
+pidfile_names() { [ "$(cat "$tmp/run/veloxd.pid" 2>/dev/null)" = "$1" ]; }
 alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
 dead() { [ -n "$1" ] && ! kill -0 "$1" 2>/dev/null; }
 
@@ -97,21 +100,24 @@ FAKE
 	second=$(sed -n 2p "$tmp/starts")
 	loop=$(cat "$tmp/run/veloxd-loop.pid" 2>/dev/null)
 	check "$sh: loop and second veloxd run" alive "$loop"
-	check "$sh: pid file names the running veloxd" [ "$(cat "$tmp/run/veloxd.pid")" = "$second" ]
+	check "$sh: pid file names the running veloxd" wait_for 10 pidfile_names "$second"
 	rc start
 	check "$sh: a second start starts nothing" [ "$(cat "$tmp/run/veloxd-loop.pid")" = "$loop" ]
-	check "$sh: veloxd's output reaches syslog" wait_for 5 grep -qs "veloxd $second up" "$tmp/syslog"
+	check "$sh: veloxd's output reaches syslog" wait_for 10 grep -qs "veloxd $second up" "$tmp/syslog"
 
 	rc stop
-	check "$sh: stop ends the loop" dead "$loop"
-	check "$sh: stop ends veloxd" dead "$second"
+	# A killed process is gone once its parent (here init) has reaped it.
+	check "$sh: stop ends the loop" wait_for 10 dead "$loop"
+	check "$sh: stop ends veloxd" wait_for 10 dead "$second"
 	sleep 1.5
 	check "$sh: nothing restarts after stop" [ "$(wc -l <"$tmp/starts")" -eq 2 ]
 	check "$sh: pid files removed" [ ! -e "$tmp/run/veloxd.pid" ] && [ ! -e "$tmp/run/veloxd-loop.pid" ]
 	rc restart
 	check "$sh: restart brings veloxd back" wait_for 10 starts 3
+	third=$(sed -n 3p "$tmp/starts")
+	check "$sh: pid file names the restarted veloxd" wait_for 10 pidfile_names "$third"
 	rc stop
-	check "$sh: stop after restart ends veloxd" dead "$(sed -n 3p "$tmp/starts")"
+	check "$sh: stop after restart ends veloxd" wait_for 10 dead "$third"
 done
 
 echo "$pass passed, $fail failed"

@@ -15,7 +15,7 @@
 #include <libubus.h>
 #include "testlib.h"
 
-static char dir[] = "/tmp/ubus-fake.XXXXXX";
+static char dir[128];
 static char path[108];
 
 /* Reads one message of the client; its length, or 0. */
@@ -273,6 +273,7 @@ static void test_session(void)
 int main(void)
 {
 	signal(SIGPIPE, SIG_IGN);
+	snprintf(dir, sizeof(dir), "%s/ubus-fake.XXXXXX", tmp_dir());
 	if (!mkdtemp(dir))
 		return 1;
 	snprintf(path, sizeof(path), "%s/fake.sock", dir);

@@ -163,6 +163,9 @@ static int fmt_slow(struct ubus_context *c, struct ubus_object *obj,
 	ubus_defer_request(c, req, &s->req);
 	s->t.cb = slow_done;
 	uloop_timeout_set(&s->t, 3000);
+	/* for tests that act while the call is under way */
+	printf("slow\n");
+	fflush(stdout);
 	return 0;
 }
 

@@ -85,9 +85,16 @@ int raw_connect(const char *path)
 	return -1;
 }
 
+const char *tmp_dir(void)
+{
+	const char *t = getenv("TMPDIR");
+
+	return t && *t ? t : "/tmp";
+}
+
 bool broker_start(struct broker *b)
 {
-	snprintf(b->dir, sizeof(b->dir), "/tmp/ubus-test.XXXXXX");
+	snprintf(b->dir, sizeof(b->dir), "%s/ubus-test.XXXXXX", tmp_dir());
 	if (!mkdtemp(b->dir))
 		return false;
 	snprintf(b->path, sizeof(b->path), "%s/ubus.sock", b->dir);
@@ -101,7 +108,7 @@ bool broker_start_at(struct broker *b)
 		execl(UBUSD_BIN, "ubusd", "-s", b->path, (char *) NULL);
 		_exit(127);
 	}
-	for (int i = 0; i < 500; i++) {
+	for (int i = 0; i < 2000; i++) {
 		int fd = raw_connect(b->path);
 
 		if (fd >= 0) {
@@ -214,7 +221,7 @@ pid_t spawn_ready(const char *const argv[], int *out_fd)
 	}
 	close(out[1]);
 	*out_fd = out[0];
-	if (!wait_line(out[0], "ready", 5000)) {
+	if (!wait_line(out[0], "ready", 20000)) {
 		kill_wait(pid);
 		close(out[0]);
 		return -1;

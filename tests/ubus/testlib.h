@@ -41,9 +41,12 @@ void check_mem(const char *file, int line, const char *expr,
 
 struct broker {
 	pid_t pid;
-	char dir[64];
-	char path[128];
+	char dir[128];
+	char path[160];
 };
+
+/* TMPDIR, or /tmp where it is not set */
+const char *tmp_dir(void);
 
 /* ubusd on a socket in a new temporary directory */
 bool broker_start(struct broker *b);

@@ -11,6 +11,8 @@
  * without the names of anonymous sections and without empty lists, which a
  * commit does not write.
  */
+#define _GNU_SOURCE
+#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,7 +22,19 @@
 
 #include "internal.h"
 
-static char dir[64], conf[80], save[80], cfile[96], sfile[96];
+static char dir[512], conf[528], save[528], cfile[544], sfile[544];
+
+static int remove_entry(const char *path, const struct stat *st, int flag, struct FTW *ftw)
+{
+	return remove(path);
+}
+
+/* The scratch directory goes when the fuzzer exits, as it does at the end
+ * of its runs. */
+static void remove_dir(void)
+{
+	nftw(dir, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 static const char initial[] = "config iface 'lan'\n\toption ifname 'eth0'\n\tlist dns '1'\n\tlist dns '2'\n"
 			      "config sw\n\toption name 'sw0'\n"
@@ -185,9 +199,12 @@ static bool exists(struct uci_context *ctx, const char *key)
 int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	if (!dir[0]) {
-		strcpy(dir, "/tmp/uci-fuzz-commit-XXXXXX");
+		const char *tmp = getenv("TMPDIR");
+
+		snprintf(dir, sizeof(dir), "%s/uci-fuzz-commit-XXXXXX", tmp && *tmp ? tmp : "/tmp");
 		if (!mkdtemp(dir))
 			abort();
+		atexit(remove_dir);
 		snprintf(conf, sizeof(conf), "%s/conf", dir);
 		snprintf(save, sizeof(save), "%s/save", dir);
 		snprintf(cfile, sizeof(cfile), "%s/net", conf);

@@ -45,10 +45,16 @@ static void remove_tree(const std::string &path)
 	}
 }
 
+std::string tmp_dir()
+{
+	const char *t = getenv("TMPDIR");
+	return t && *t ? t : "/tmp";
+}
+
 TempDir::TempDir()
 {
-	char tmpl[] = "/tmp/uci-test-XXXXXX";
-	if (!mkdtemp(tmpl))
+	std::string tmpl = tmp_dir() + "/uci-test-XXXXXX";
+	if (!mkdtemp(&tmpl[0]))
 		abort();
 	path_ = tmpl;
 	mkdir(conf().c_str(), 0755);
@@ -193,7 +199,8 @@ static std::string drain(int fd)
 RunResult run_uci(const std::vector<std::string> &args, const std::string &stdin_text)
 {
 	// Files instead of pipes: no deadlock whatever the output size.
-	char outp[] = "/tmp/uci-out-XXXXXX", errp[] = "/tmp/uci-err-XXXXXX", inp[] = "/tmp/uci-in-XXXXXX";
+	std::string o = tmp_dir() + "/uci-out-XXXXXX", e = tmp_dir() + "/uci-err-XXXXXX", i = tmp_dir() + "/uci-in-XXXXXX";
+	char *outp = &o[0], *errp = &e[0], *inp = &i[0];
 	int ofd = mkstemp(outp), efd = mkstemp(errp), ifd = mkstemp(inp);
 	if (write(ifd, stdin_text.data(), stdin_text.size()) != (ssize_t)stdin_text.size())
 		abort();

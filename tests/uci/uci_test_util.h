@@ -8,7 +8,10 @@
 
 namespace ucitest {
 
-// A fresh directory under /tmp with "conf" and "save" inside; removed at exit.
+// TMPDIR, or /tmp where it is not set.
+std::string tmp_dir();
+
+// A fresh directory under tmp_dir() with "conf" and "save" inside; removed at exit.
 class TempDir {
 public:
 	TempDir();

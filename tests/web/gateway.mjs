@@ -32,7 +32,7 @@ const call = (id, sid, object, method, args = {}) =>
 const err = (id, code, message) => JSON.stringify({ jsonrpc: '2.0', id, error: { code, message } });
 
 // One raw request on a fresh socket; resolves with everything read until close or `ms`.
-function raw(bytes, ms = 3000) {
+function raw(bytes, ms = 10000) {
 	return new Promise((resolve) => {
 		const s = net.connect(url.port, url.hostname);
 		let got = '';
@@ -133,14 +133,16 @@ eq('id of any type comes back, absent id as null', await rpc({ jsonrpc: '2.0', m
 eq('an object id comes back as it was', await rpc({ jsonrpc: '2.0', id: { a: [1] }, method: 'call', params: [sid, 'veloxd', 'test', {}] }),
 	'{"jsonrpc":"2.0","id":{"a":[1]},"result":[0,{"error_code":0}]}');
 
-// Sliding expiry: a 2-s session lives while used, then lapses.
-const short = (await login('root', { timeout: 2 })).result[1].ubus_rpc_session;
-for (let i = 0; i < 3; i++) {
-	await sleep(1000);
+// Sliding expiry: a 6-s session lives while used, for longer than its
+// timeout, then lapses. It is used every 0.3 s: a gap would have to grow
+// past 4.7 s (whole seconds on the gateway's clock) to lose it.
+const short = (await login('root', { timeout: 6 })).result[1].ubus_rpc_session;
+for (let i = 0; i < 24; i++) {
+	await sleep(300);
 	await rpc(call(1, short, 'veloxd', 'test'));
 }
 eq('a session in use does not lapse', await rpc(call(1, short, 'veloxd', 'test')), '{"jsonrpc":"2.0","id":1,"result":[0,{"error_code":0}]}');
-await sleep(3100);
+await sleep(7100);
 eq('an idle session lapses: -32002', await rpc(call(1, short, 'veloxd', 'test')), err(1, -32002, 'Access denied'));
 
 // --- HTTP framing ---------------------------------------------------------
@@ -196,7 +198,19 @@ eq('an idle session lapses: -32002', await rpc(call(1, short, 'veloxd', 'test'))
 }
 
 // --- bad clients ------------------------------------------------------------
-const probe = () => timed(() => rpc(call(1, sid, 'veloxd', 'test')));
+// A call of a well-behaved client, given up after 60 s: a gateway held up
+// by the bad clients answers only once it has dropped them, or never.
+const probe = () => timed(async () => {
+	try {
+		const res = await fetch(new URL('/ubus', url), { method: 'POST', body: JSON.stringify(call(1, sid, 'veloxd', 'test')),
+			signal: AbortSignal.timeout(60000) });
+		return await res.text();
+	} catch (e) {
+		return `no answer: ${e.message}`;
+	}
+});
+// A socket's `closed` turns true once the gateway has closed it (the test
+// closes its own only after the checks).
 const good = '{"jsonrpc":"2.0","id":1,"result":[0,{"error_code":0}]}';
 {
 	// A client that sends half a body and stalls, one that stalls in its
@@ -213,7 +227,8 @@ const good = '{"jsonrpc":"2.0","id":1,"result":[0,{"error_code":0}]}';
 	const tr = setInterval(() => trickle.write('X'), 50);
 	await sleep(300);
 	const p = await probe();
-	ok(`stalled and trickling clients do not hold up others (${p.ms.toFixed(0)} ms)`, p.r === good && p.ms < 3000);
+	ok(`stalled and trickling clients do not hold up others: answered while they stall (${p.ms.toFixed(0)} ms)`,
+		p.r === good && ![...stall, trickle].some((s) => s.closed), p.r);
 	clearInterval(tr);
 	trickle.destroy();
 	stall.forEach((s) => s.destroy());
@@ -237,7 +252,8 @@ const good = '{"jsonrpc":"2.0","id":1,"result":[0,{"error_code":0}]}';
 	}
 	await sleep(500);
 	const p = await probe();
-	ok(`400 idle connections do not keep others out (${p.ms.toFixed(0)} ms)`, p.r === good && p.ms < 3000);
+	ok(`400 idle connections do not keep others out: answered while they are held (${p.ms.toFixed(0)} ms)`,
+		p.r === good && many.some((s) => !s.closed), p.r);
 	many.forEach((s) => s.destroy());
 }
 {
@@ -256,8 +272,12 @@ const good = '{"jsonrpc":"2.0","id":1,"result":[0,{"error_code":0}]}';
 	process.kill(Number(process.env.VX_VELOXD_PID), 'SIGCONT');
 	eq('a call with no answer within the timeout: -32003', t.r, err(1, -32003, 'ubus request timed out'));
 	ok(`… after the 2-s timeout (${t.ms.toFixed(0)} ms)`, t.ms >= 1900);
-	await sleep(300);
-	eq('the daemon answers again afterwards', await rpc(call(1, sid, 'veloxd', 'test')), good);
+	let again;
+	for (let i = 0; i < 40 && again !== good; i++) {
+		await sleep(300);
+		again = await rpc(call(1, sid, 'veloxd', 'test'));
+	}
+	eq('the daemon answers again afterwards', again, good);
 	process.kill(Number(process.env.VX_UBUSD_PID), 'SIGKILL');
 	await sleep(300);
 	eq('without a bus: -32603', await rpc(call(1, sid, 'veloxd', 'test')), err(1, -32603, 'Internal error'));

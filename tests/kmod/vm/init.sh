@@ -27,8 +27,8 @@ expect() { if [ "$2" = "$3" ]; then ok "$1"; else bad "$1" "got '$2', want '$3'"
 # expect_true NAME DETAIL COMMAND...
 expect_true() { n=$1; d=$2; shift 2; if "$@"; then ok "$n"; else bad "$n" "$d"; fi; }
 # soon NAME DETAIL COMMAND...: an upper bound on timing, which a stalled
-# host can miss with the module right; a miss is "LATE", not "FAIL", and
-# run.sh boots again when nothing but these missed.
+# host can miss with the module right where the guest keeps the host's
+# clock; a miss is "LATE", not "FAIL", and run.sh decides what it counts.
 late=0
 soon() {
 	n=$1; d=$2; shift 2

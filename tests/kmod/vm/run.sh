@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Boots the test VM built by build.sh (QEMU, TCG) with SMP processors and
 # checks the serial log: every check passed, the run finished, and no
-# kernel BUG, WARNING or Oops appeared. A run whose only misses are upper
-# timing bounds ("CHECK LATE": ticks later than due, which a stalled host
-# causes with the module right) boots again, three runs at most; a real
-# failure is never retried.
+# kernel BUG, WARNING or Oops appeared.
+#
+# The upper timing bounds ("soon" checks: a tick no later than due) hold
+# only where the guest's clock cannot be stalled by a busy host. The
+# single-processor run gets such a clock: QEMU counts instructions for the
+# guest's time (-icount) and skips idle time, so every bound there is a
+# check like any other. With two processors QEMU 7 does not boot under
+# -icount, so that run keeps the host's clock; its misses of upper bounds
+# ("CHECK LATE") are shown and not counted: the single-processor run has
+# proven those bounds, this one proves what a second processor adds (races
+# of the proc writes with the timer on the other processor), and its lower
+# bounds, in jiffies, hold however the host stalls.
 #   run.sh OUT SMP
 set -u
 out=$1
@@ -19,6 +27,9 @@ vmlinuz=$(cat "$out/vmlinuz.path")
 [ -r "$vmlinuz" ] || skip "$vmlinuz not readable"
 
 log=$out/serial-smp$smp.log
+# One instruction counts as 8 ns of guest time (a 125 MHz processor).
+clock=""
+[ "$smp" = 1 ] && clock="-icount shift=3,sleep=off"
 
 # boot: 0 all passed, 1 failed, 2 only late
 boot() {
@@ -26,7 +37,8 @@ boot() {
 	start=$(date +%s)
 	# KVM is not used: nested virtualisation hangs on the CI hosts.
 	# no_timer_check: a slow emulated boot fails the IO-APIC timer test.
-	timeout 170 qemu-system-x86_64 -accel tcg -m 256M -smp "$smp" \
+	# shellcheck disable=SC2086
+	timeout 500 qemu-system-x86_64 -accel tcg $clock -m 256M -smp "$smp" \
 		-nographic -no-reboot \
 		-kernel "$vmlinuz" -initrd "$out/initramfs.cpio" \
 		-append "console=ttyS0 panic=-1 printk.time=0 loglevel=4 no_timer_check" \
@@ -45,12 +57,13 @@ boot() {
 	return 1
 }
 
-for run in 1 2 3; do
-	boot
-	status=$?
-	[ $status -eq 2 ] || break
-	echo "run $run: only upper timing bounds missed (host stalled)"
-done
+boot
+status=$?
+if [ $status -eq 2 ] && [ -z "$clock" ]; then
+	echo "upper timing bounds missed on the host's clock: shown, not counted (the -icount run checks them)"
+	status=0
+fi
+[ $status -eq 2 ] && echo "FAIL: upper timing bounds missed on the instruction-counted clock"
 if [ $status -ne 0 ]; then
 	echo "--- serial log tail"
 	tr -d '\r' <"$log" | tail -n 60
