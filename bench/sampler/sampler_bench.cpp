@@ -88,6 +88,7 @@ int main(int argc, char **argv)
 	for (char c : dev)
 		lines += c == '\n';
 
+	interface_list_seed();
 	set_log_level(LOG_LEVEL_INFO);
 	switch_stat_init();
 	interface_list_init();

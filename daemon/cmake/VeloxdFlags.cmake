@@ -5,6 +5,19 @@
 set(VELOXD_C_FLAGS "-std=gnu99")
 set(VELOXD_CXX_FLAGS "-std=gnu++0x -nostdinc++ -fno-exceptions -fno-rtti -fno-threadsafe-statics")
 
+# Warnings that catch real faults here, in forms gcc 4.6 and every clang
+# know: format strings, shadowed names, functions without a declaration.
+# The handlers' signatures are the bus library's, so unused parameters are
+# not worth a warning. VELOXD_WERROR turns them into errors, as the suite
+# builds the daemon against every generation's headers.
+option(VELOXD_WERROR "Treat the daemon's warnings as errors" OFF)
+set(_warn_flags "-Wall -Wextra -Wno-unused-parameter -Wformat=2 -Wshadow -Wmissing-declarations")
+if(VELOXD_WERROR)
+  set(_warn_flags "${_warn_flags} -Werror")
+endif()
+set(VELOXD_C_FLAGS "${VELOXD_C_FLAGS} ${_warn_flags} -Wmissing-prototypes -Wstrict-prototypes")
+set(VELOXD_CXX_FLAGS "${VELOXD_CXX_FLAGS} ${_warn_flags}")
+
 # Small on the router's flash: a section per function and object for the
 # linker to drop what is not called, no symbols exported from a program, and
 # no unwind tables where nothing throws or unwinds. Sanitizer reports unwind

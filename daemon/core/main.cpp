@@ -1,6 +1,5 @@
 #include <stdio.h>
 
-#include "stats/dev_stat.h"
 #include "stats/interface_list.h"
 #include "core/log.h"
 #include "rpc/rpc.h"
@@ -9,6 +8,7 @@
 
 int main(int argc, char **argv)
 {
+	interface_list_seed();
 	set_log_level(LOG_LEVEL_INFO);
 	/* A supervisor's pipe is no terminal: keep every line, even if killed. */
 	setvbuf(stdout, NULL, _IOLBF, 0);

@@ -19,12 +19,8 @@ static const char *const slot_uci[INTERFACE_COUNT] = {
 };
 #define SLOTS_ENABLED ((1u << SLOT_LAN_A) | (1u << SLOT_LAN_B) | (1u << SLOT_WIRED_SUM) | (1u << SLOT_BRIDGE))
 
-/*
- * The table starts zeroed, taking no room in the program file, and gets
- * its first contents here, before the static objects of any other file
- * can look at it.
- */
-__attribute__((constructor(101))) static void seed_interface_list(void)
+/* The table starts zeroed, taking no room in the program file. */
+void interface_list_seed(void)
 {
 	for (int i = 0; i < INTERFACE_COUNT; i++) {
 		struct interface_info *slot = &interface_list[i];

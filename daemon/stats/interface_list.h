@@ -35,6 +35,11 @@ struct interface_info {
 	struct timeval last_time;
 };
 
+/*
+ * Number each slot and give it its uci key and its enable bit: the table as
+ * the program starts, before anything else looks at it.
+ */
+void interface_list_seed(void);
 int interface_list_init(void);
 int interface_list_dump(void);
 struct interface_info *get_interface_by_index(unsigned int index);

@@ -34,7 +34,7 @@ esac
 # veloxd links with the C driver and so never sees it.
 if ! "$cmake" -S "$src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 	-DVELOXD_MIPS_STAGE="$out/stage" -DCMAKE_CROSSCOMPILING_EMULATOR="$runner" \
-	-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOXD_FUZZ=OFF \
+	-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOXD_FUZZ=OFF -DVELOXD_WERROR=ON \
 	-DCMAKE_CXX_STANDARD_LIBRARIES=-latomic >"$out/configure.log" 2>&1; then
 	cat "$out/configure.log"
 	echo "FAIL: configure for MIPS"

@@ -7,18 +7,6 @@
 #include "core/log.h"
 #include "stats/switch_stat.h"
 
-namespace {
-struct pristine_table {
-	struct interface_info slots[INTERFACE_COUNT];
-	pristine_table()
-	{
-		for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
-			slots[i] = slot_at(i);
-	}
-};
-const pristine_table pristine;
-}
-
 struct interface_info &slot_at(unsigned int i)
 {
 	return *get_interface_by_index(i);
@@ -27,7 +15,8 @@ struct interface_info &slot_at(unsigned int i)
 void reset_daemon_state()
 {
 	for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
-		slot_at(i) = pristine.slots[i];
+		memset(&slot_at(i), 0, sizeof(struct interface_info));
+	interface_list_seed();
 	set_display_interface1(0);
 	set_display_interface2(3);
 	memset(l_ppmap, 0, sizeof(l_ppmap));

@@ -14,6 +14,7 @@ int main(void)
 {
 	/* One line at a time, so the log can be read while the probe runs. */
 	setvbuf(stdout, NULL, _IOLBF, 0);
+	interface_list_seed();
 	set_log_level(LOG_LEVEL_DEBUG);
 	switch_stat_init();
 	interface_list_init();

@@ -59,7 +59,7 @@ for pair in $compilers; do
 		continue
 	fi
 	if ! "$cmake" -S "$src/daemon" -B "$b" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_C_COMPILER="$c" \
-		-DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$b.configure.log" 2>&1; then
+		-DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DVELOXD_WERROR=ON >"$b.configure.log" 2>&1; then
 		cat "$b.configure.log"
 		fail "configure with $c"
 		continue
@@ -78,7 +78,7 @@ for pair in $compilers; do
 	if grep -q "$src/host/" "$b/compile_commands.json"; then
 		fail "$c: something compiled against host/ directly"
 	fi
-	for f in std=gnu++0x nostdinc++ fno-exceptions fno-rtti; do
+	for f in std=gnu++0x nostdinc++ fno-exceptions fno-rtti Wall Wextra Wshadow Werror; do
 		grep -q -- "-$f .*rpc_methods.cpp" "$b/compile_commands.json" || fail "$c: -$f missing"
 	done
 	for p in veloxd veloxtop/veloxtop; do
