@@ -151,9 +151,8 @@ struct raw_delta {
 
 int lookup_if_needed(struct uci_context *ctx, struct uci_ptr *ptr);
 
-/* --- files --- */
+/* --- the file store (the rest is in store.h) --- */
 int uci_load_pkg(struct uci_context *ctx, const char *name, struct uci_package **res);
-int read_whole(int fd, char *stack, size_t stacksz, char **out, size_t *outlen);
 void export_text(struct sbuf *b, struct uci_package *p, bool header, bool names);
 
 /* --- context --- */
