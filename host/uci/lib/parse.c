@@ -67,46 +67,45 @@ static bool wput(struct tok *t, char c)
 	return true;
 }
 
-static int squote(struct tok *t)
+/* After a backslash in double quotes: the next byte is kept as it is, and
+ * a line end there joins the lines. W_WORD with *c to keep, W_NONE for a
+ * joined line, or W_EOF_DQ at the end of the file. */
+static int dq_escape(struct tok *t, char *c)
 {
-	for (;;) {
-		if (t->pos >= t->le) {
-			if (!fetch_line(t))
-				return W_EOF_SQ;
-			continue;
-		}
-		char c = t->b[t->pos++];
-		if (c == '\'')
-			return W_WORD;
-		if (!wput(t, c))
-			return W_NOMEM;
+	if (t->pos >= t->le)
+		return W_EOF_DQ;
+	*c = t->b[t->pos];
+	if (*c == '\n') {
+		t->pos++;
+		return W_NONE;
 	}
+	if (*c == '\r' && t->pos + 1 < t->le && t->b[t->pos + 1] == '\n') {
+		t->pos += 2;
+		return W_NONE;
+	}
+	t->pos++;
+	return W_WORD;
 }
 
-static int dquote(struct tok *t)
+/* Reads up to the closing quote q, across lines; only double quotes know
+ * escapes. */
+static int read_quoted(struct tok *t, char q)
 {
 	for (;;) {
 		if (t->pos >= t->le) {
 			if (!fetch_line(t))
-				return W_EOF_DQ;
+				return q == '"' ? W_EOF_DQ : W_EOF_SQ;
 			continue;
 		}
 		char c = t->b[t->pos++];
-		if (c == '"')
+		if (c == q)
 			return W_WORD;
-		if (c == '\\') {
-			if (t->pos >= t->le)
-				return W_EOF_DQ;
-			c = t->b[t->pos];
-			if (c == '\n') {
-				t->pos++;
+		if (c == '\\' && q == '"') {
+			int r = dq_escape(t, &c);
+			if (r == W_NONE)
 				continue;
-			}
-			if (c == '\r' && t->pos + 1 < t->le && t->b[t->pos + 1] == '\n') {
-				t->pos += 2;
-				continue;
-			}
-			t->pos++;
+			if (r != W_WORD)
+				return r;
 		}
 		if (!wput(t, c))
 			return W_NOMEM;
@@ -148,10 +147,8 @@ static int next_word(struct tok *t, size_t *off)
 		t->pos++;
 		quoted = c == '\'' || c == '"';
 		int r = W_WORD;
-		if (c == '\'')
-			r = squote(t);
-		else if (c == '"')
-			r = dquote(t);
+		if (quoted)
+			r = read_quoted(t, c);
 		else if (c == '\\') {
 			if (t->pos >= t->le)
 				break;
