@@ -264,6 +264,15 @@ static int do_config(struct tok *t, struct uci_package *p, struct uci_section **
 	return 0;
 }
 
+/* A line of a file states a value only when it has one, and for an option
+ * only a non-empty one: `option N`, `option N ''` and `option N ""` create
+ * no option and leave one an earlier line set as it was, while `list N ''`
+ * appends an empty item. (Setting "" through uci_set deletes instead.) */
+static bool states_value(bool list, const char *value)
+{
+	return value && (list || *value);
+}
+
 static int do_option(struct tok *t, struct uci_section *cur, bool list, size_t cmd_start)
 {
 	size_t noff, voff;
@@ -281,18 +290,12 @@ static int do_option(struct tok *t, struct uci_section *cur, bool list, size_t c
 	if ((r = stmt_end(t)))
 		return r;
 
-	const char *name = t->ctx->buf + noff;
-	struct uci_option *o = opt_find(cur, name);
-	if (!has_value)
+	const char *name = t->ctx->buf + noff, *value = has_value ? t->ctx->buf + voff : NULL;
+	if (!states_value(list, value))
 		return 0;
-	const char *value = t->ctx->buf + voff;
+	struct uci_option *o = opt_find(cur, name);
 	if (list)
 		return opt_add_item(cur, o, name, value) ? 0 : UCI_ERR_MEM;
-	if (!*value) {
-		if (o)
-			opt_free(o);
-		return 0;
-	}
 	return opt_set(cur, o, name, value) ? 0 : UCI_ERR_MEM;
 }
 
