@@ -211,29 +211,44 @@ static bool pkgline_name_ok(const char *s)
 	return true;
 }
 
+/* A word that must be there and pass ok; field is the error text for both. */
+static int required_word(struct tok *t, size_t *off, bool (*ok)(const char *), const char *field)
+{
+	int r = next_word(t, off);
+	if (r > W_WORD)
+		return word_fail(t, r, field);
+	if (r == W_NONE || !ok(t->ctx->buf + *off))
+		return fail(t, field, t->pos);
+	return 0;
+}
+
+/* A word that may be missing; *present tells whether it is there. */
+static int optional_word(struct tok *t, size_t *off, const char *field, bool *present)
+{
+	int r = next_word(t, off);
+	if (r > W_WORD)
+		return word_fail(t, r, field);
+	*present = r == W_WORD;
+	return 0;
+}
+
 static int do_package(struct tok *t)
 {
 	size_t off;
-	int r = next_word(t, &off);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	if (r == W_NONE || !pkgline_name_ok(t->ctx->buf + off))
-		return fail(t, "invalid character in name field", t->pos);
-	return stmt_end(t);
+	int r = required_word(t, &off, pkgline_name_ok, "invalid character in name field");
+	return r ? r : stmt_end(t);
 }
 
 static int do_config(struct tok *t, struct uci_package *p, struct uci_section **cur)
 {
 	size_t toff, noff;
-	int r = next_word(t, &toff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in type field");
-	if (r == W_NONE || !uci_type_ok(t->ctx->buf + toff))
-		return fail(t, "invalid character in type field", t->pos);
-	r = next_word(t, &noff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	bool named = r == W_WORD && t->ctx->buf[noff];
+	bool named;
+	int r = required_word(t, &toff, uci_type_ok, "invalid character in type field");
+	if (!r)
+		r = optional_word(t, &noff, "invalid character in name field", &named);
+	if (r)
+		return r;
+	named = named && t->ctx->buf[noff];
 	if (named && !uci_name_ok(t->ctx->buf + noff))
 		return fail(t, "invalid character in name field", t->pos);
 	if ((r = stmt_end(t)))
@@ -276,18 +291,15 @@ static bool states_value(bool list, const char *value)
 static int do_option(struct tok *t, struct uci_section *cur, bool list, size_t cmd_start)
 {
 	size_t noff, voff;
+	bool has_value;
 	if (!cur)
 		return fail(t, "option/list command found before the first section", cmd_start);
-	int r = next_word(t, &noff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	if (r == W_NONE || !uci_name_ok(t->ctx->buf + noff))
-		return fail(t, "invalid character in name field", t->pos);
-	r = next_word(t, &voff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in value field");
-	bool has_value = r == W_WORD;
-	if ((r = stmt_end(t)))
+	int r = required_word(t, &noff, uci_name_ok, "invalid character in name field");
+	if (!r)
+		r = optional_word(t, &voff, "invalid character in value field", &has_value);
+	if (!r)
+		r = stmt_end(t);
+	if (r)
 		return r;
 
 	const char *name = t->ctx->buf + noff, *value = has_value ? t->ctx->buf + voff : NULL;
