@@ -28,15 +28,7 @@ static const char *usage_text(void)
 }
 
 /* ubus -s SOCK args... ; expects stdout, stderr and exit code */
-#define UBUS(o_, e_, c_, ...) do { \
-	const char *argv_[] = { UBUS_BIN, "-s", br.path, __VA_ARGS__, NULL }; \
-	struct result r_; \
-	run(&r_, 10000, argv_); \
-	CHECK_STR(r_.out, o_); \
-	CHECK_STR(r_.err, e_); \
-	CHECK_INT(r_.code, c_); \
-	result_free(&r_); \
-} while (0)
+#define UBUS(o_, e_, c_, ...) UBUS_CHECK(&br, o_, e_, c_, __VA_ARGS__)
 
 static uint32_t lookup(const char *path)
 {
