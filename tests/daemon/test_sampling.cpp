@@ -6,26 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "daemon_state.h"
 #include "stats/dev_stat.h"
-#include "fixtures.h"
 #include "stats/interface_list.h"
 #include "stats/switch_stat.h"
+#include "switch_fixture.h"
 
 namespace {
 
-class Sampling : public ::testing::Test {
+class Sampling : public SwitchSimTest {
 protected:
 	void SetUp() override
 	{
-		REQUIRE_NAMESPACES();
-		REQUIRE_SWITCHSIM();
-		reset_daemon_state();
-		for (int p = 0; p < 5; p++)
-			unsetenv(("SWITCHSIM_PORT" + std::to_string(p)).c_str());
-		unsetenv("SWITCHSIM_FAIL");
-		setenv("SWITCHSIM_LOG", "/tmp/switch.log", 1);
-		unlink("/tmp/switch.log");
+		SwitchSimTest::SetUp();
+		if (!set_up())
+			return;
+		log_requests();
 		/* lan0 on switch port 4, lan1 on port 3, as the router ships */
 		l_ppmap[0] = 0;
 		l_ppmap[1] = 4;
@@ -35,19 +30,10 @@ protected:
 		strcpy(slot_at(1).ifname, "lan1");
 	}
 
-	/* A fresh path each time: the stand-in starts a port afresh only when its source changes. */
-	void script(int port, const std::string &lines)
-	{
-		static int n;
-		std::string path = "/tmp/script-port" + std::to_string(port) + "-" + std::to_string(n++);
-		write_file(path, lines);
-		setenv(("SWITCHSIM_PORT" + std::to_string(port)).c_str(), ("script:" + path).c_str(), 1);
-	}
-
 	/* Switch ports requested so far, in order. */
 	std::string ports_read()
 	{
-		std::string log = read_file("/tmp/switch.log"), out;
+		std::string log = read_file(kSwitchLog), out;
 		for (size_t at = log.find("port="); at != std::string::npos; at = log.find("port=", at + 1))
 			out += log.substr(at + 5, 1);
 		return out;

@@ -3,37 +3,13 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "daemon_state.h"
-#include "fixtures.h"
 #include "core/log.h"
 #include "stats/switch_stat.h"
+#include "switch_fixture.h"
 
 namespace {
 
-class Switch : public ::testing::Test {
-protected:
-	void SetUp() override
-	{
-		REQUIRE_NAMESPACES();
-		REQUIRE_SWITCHSIM();
-		reset_daemon_state();
-		for (int p = 0; p < 5; p++)
-			unsetenv(("SWITCHSIM_PORT" + std::to_string(p)).c_str());
-		unsetenv("SWITCHSIM_FAIL");
-		unsetenv("SWITCHSIM_LOG");
-		unlink("/tmp/switch.log");
-	}
-
-	/* Serve port from a script of these reply lines; a fresh path each time
-	 * so the stand-in starts the port afresh. */
-	void script(int port, const std::string &lines)
-	{
-		static int script_n;
-		std::string path = "/tmp/switch-script-" + std::to_string(script_n++);
-		write_file(path, lines);
-		setenv(("SWITCHSIM_PORT" + std::to_string(port)).c_str(), ("script:" + path).c_str(), 1);
-	}
-};
+class Switch : public SwitchSimTest {};
 
 std::vector<unsigned char> unhex(const std::string &hex)
 {
@@ -45,9 +21,9 @@ std::vector<unsigned char> unhex(const std::string &hex)
 
 TEST_F(Switch, RequestBlockAsTheDriverSeesIt)
 {
-	setenv("SWITCHSIM_LOG", "/tmp/switch.log", 1);
+	log_requests();
 	ASSERT_NE(get_curr_port_stat_data("eth1", 3), nullptr);
-	std::string log = read_file("/tmp/switch.log");
+	std::string log = read_file(kSwitchLog);
 	ASSERT_EQ(log.compare(0, 24, "port=3 ifr_name=eth1 blo"), 0) << log;
 	std::vector<unsigned char> block = unhex(log.substr(log.find("block=") + 6));
 	ASSERT_EQ(block.size(), (size_t)PORT_REQ_SIZE);
@@ -110,7 +86,7 @@ TEST_F(Switch, TotalsWrapAt64Bits)
 
 TEST_F(Switch, InvalidArguments)
 {
-	setenv("SWITCHSIM_LOG", "/tmp/switch.log", 1);
+	log_requests();
 	for (int port : { 5, -1, 44, -56 }) {
 		struct port_stat *st = (struct port_stat *)1;
 		std::string err = capture_stderr([&] { st = get_curr_port_stat_data("eth1", port); });
@@ -119,7 +95,7 @@ TEST_F(Switch, InvalidArguments)
 	}
 	std::string err = capture_stderr([] { EXPECT_EQ(get_curr_port_stat_data(nullptr, 1), nullptr); });
 	EXPECT_NE(err.find("Invalid argument!"), std::string::npos);
-	EXPECT_EQ(read_file("/tmp/switch.log"), "");
+	EXPECT_EQ(read_file(kSwitchLog), "");
 }
 
 TEST_F(Switch, FailedRequestPrintsAndKeepsTotals)

@@ -2,19 +2,8 @@
 # Argument handling of set_display_interface and get_lan_port_info over the
 # bus: values out of range, negative, of the wrong type, missing, or alone.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/sandbox.sh"
-. "$here/check.sh"
-vx_reexec_in_ns "$here/args.sh" "$@"
-vx_sandbox_up
-vx_start_ubusd
-vx_start_veloxd /tmp/veloxd.log
-
-ok_reply="{
-$T\"error_code\": 0
-}"
-empty_reply="{
-$T
-}"
+# shellcheck source=daemon_up.sh
+. "$here/daemon_up.sh"
 
 display() {
 	vx_ubus -S call veloxd get_display_interface

@@ -2,19 +2,8 @@
 # Every method of the "veloxd" object as `ubus call` prints it, and the
 # object's signature as `ubus -v list` prints it.
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../tools/sandbox.sh"
-. "$here/check.sh"
-vx_reexec_in_ns "$here/methods.sh" "$@"
-vx_sandbox_up
-vx_start_ubusd
-vx_start_veloxd /tmp/veloxd.log
-
-ok_reply="{
-$T\"error_code\": 0
-}"
-empty_reply="{
-$T
-}"
+# shellcheck source=daemon_up.sh
+. "$here/daemon_up.sh"
 
 vx_expect_eq "test answers error_code 0" "$(vx_ubus call veloxd test)" "$ok_reply"
 vx_expect_eq "test ignores arguments" "$(vx_ubus call veloxd test '{"interface1": 4}')" "$ok_reply"
@@ -24,29 +13,19 @@ $T\"interface1\": 0,
 $T\"interface2\": 3
 }"
 
-list_ap="{
-$T\"list\": [
-$T${T}0,
-$T${T}1,
-$T${T}2,
-$T${T}3,
-$T${T}9
-$T]
-}"
-list_client="{
-$T\"list\": [
-$T${T}0,
-$T${T}1,
-$T${T}2,
-$T${T}7,
-$T${T}9
-$T]
-}"
-list_empty="{
-$T\"list\": [
-$T$T
-$T]
-}"
+# slot_list SLOT...: the get_interface_list reply as `ubus call` prints it
+# (an empty array keeps one line of two tabs).
+slot_list() {
+	local body="" s
+	for s in "$@"; do
+		body+="${body:+,
+}$T$T$s"
+	done
+	printf '{\n%s"list": [\n%s\n%s]\n}' "$T" "${body:-$T$T}" "$T"
+}
+list_ap=$(slot_list 0 1 2 3 9)
+list_client=$(slot_list 0 1 2 7 9)
+list_empty=$(slot_list)
 vx_expect_eq "interface list in mode ap" "$(vx_ubus call veloxd get_interface_list)" "$list_ap"
 
 speed='"[0-9]+\.[0-9]{2}"'

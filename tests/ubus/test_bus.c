@@ -13,16 +13,6 @@
 #include <libubus.h>
 #include "testlib.h"
 
-#define UBUS(br_, o_, e_, c_, ...) do { \
-	const char *argv_[] = { UBUS_BIN, "-s", (br_)->path, __VA_ARGS__, NULL }; \
-	struct result r_; \
-	run(&r_, 10000, argv_); \
-	CHECK_STR(r_.out, o_); \
-	CHECK_STR(r_.err, e_); \
-	CHECK_INT(r_.code, c_); \
-	result_free(&r_); \
-} while (0)
-
 static pid_t start_server(struct broker *br, const char *mode, const char *lost,
 			  const char *prefix, int *out)
 {
@@ -72,8 +62,8 @@ static void test_owner_disconnect(void)
 	for (int i = 0; i < 2000 && ubus_lookup_id(ctx, "own", &id) == 0; i++)
 		usleep(5000);
 	CHECK_INT(ubus_lookup_id(ctx, "own", &id), UBUS_STATUS_NOT_FOUND);
-	UBUS(&br, "", "", 0, "list");
-	UBUS(&br, "", "Command failed: Not found\n", 4, "call", "own", "status");
+	UBUS_CHECK(&br, "", "", 0, "list");
+	UBUS_CHECK(&br, "", "Command failed: Not found\n", 4, "call", "own", "status");
 	CHECK_INT(ubus_invoke(ctx, stale, "status", NULL, NULL, NULL, 1000), UBUS_STATUS_NOT_FOUND);
 
 	/* its own 3 s bound ended it, counted from before it started */
@@ -84,7 +74,7 @@ static void test_owner_disconnect(void)
 	/* the name is free again */
 	pid = start_server(&br, "add-uloop", "default-lost", "own", &out);
 	CHECK(pid > 0);
-	UBUS(&br, "{\n\t\"error_code\": 0\n}\n", "", 0, "call", "own", "status");
+	UBUS_CHECK(&br, "{\n\t\"error_code\": 0\n}\n", "", 0, "call", "own", "status");
 	kill_wait(pid);
 	close(out);
 out:
@@ -107,8 +97,8 @@ static void test_broker_gone(const char *mode)
 	def = start_server(&br, mode, "default-lost", "def", &def_out);
 	own = start_server(&br, mode, "custom-lost", "own", &own_out);
 	CHECK(def > 0 && own > 0);
-	UBUS(&br, "def\ndef.fmt\ndef.two\nown\nown.fmt\nown.two\n", "", 0, "list");
-	UBUS(&br, "{\n\t\"error_code\": 0\n}\n", "", 0, "call", "def", "status");
+	UBUS_CHECK(&br, "def\ndef.fmt\ndef.two\nown\nown.fmt\nown.two\n", "", 0, "list");
+	UBUS_CHECK(&br, "{\n\t\"error_code\": 0\n}\n", "", 0, "call", "def", "status");
 
 	broker_stop(&br);
 	CHECK(wait_line(own_out, "lost", 20000));
@@ -171,7 +161,7 @@ static void test_socket_file(void)
 	waitpid(br.pid, NULL, 0);
 	CHECK(access(br.path, F_OK) == 0);
 	CHECK(broker_start_at(&br));
-	UBUS(&br, "", "", 0, "list");
+	UBUS_CHECK(&br, "", "", 0, "list");
 	/* SIGTERM removes it */
 	kill(br.pid, SIGTERM);
 	CHECK(wait_exit(br.pid, 20000, NULL));

@@ -12,45 +12,23 @@
 
 static struct broker br;
 
-static const char usage_tail[] =
-	" [<options>] <command> [arguments...]\n"
-	"Options:\n"
-	" -s <socket>:\t\tSet the unix domain socket to connect to\n"
-	" -t <timeout>:\t\tSet the timeout (in seconds) for a command to complete\n"
-	" -S:\t\t\tUse simplified output (for scripts)\n"
-	" -v:\t\t\tMore verbose output\n"
-	" -m <type>:\t\t(for monitor): include a specific message type\n"
-	"\t\t\t(can be used more than once)\n"
-	" -M <r|t>\t\t(for monitor): only capture received or transmitted traffic\n"
-	"\n"
-	"Commands:\n"
-	" - list [<path>]\t\t\tList objects\n"
-	" - call <path> <method> [<message>]\tCall an object method\n"
-	" - subscribe <path> [<path>...]\tSubscribe to object(s) notifications\n"
-	" - listen [<path>...]\t\t\tListen for events\n"
-	" - send <type> [<message>]\t\tSend an event\n"
-	" - wait_for <object> [<object>...]\tWait for multiple objects to appear on ubus\n"
-	" - monitor\t\t\t\tMonitor ubus traffic\n"
-	"\n";
-
-static char *usage_text(void)
+/* The usage, as the tool prints it when given no command. */
+static const char *usage_text(void)
 {
-	static char buf[2048];
+	static char buf[4096];
+	const char *argv[] = { UBUS_BIN, NULL };
+	struct result r;
 
-	snprintf(buf, sizeof(buf), "Usage: %s%s", UBUS_BIN, usage_tail);
+	if (!buf[0]) {
+		run(&r, 10000, argv);
+		snprintf(buf, sizeof(buf), "%s", r.err);
+		result_free(&r);
+	}
 	return buf;
 }
 
 /* ubus -s SOCK args... ; expects stdout, stderr and exit code */
-#define UBUS(o_, e_, c_, ...) do { \
-	const char *argv_[] = { UBUS_BIN, "-s", br.path, __VA_ARGS__, NULL }; \
-	struct result r_; \
-	run(&r_, 60000, argv_); \
-	CHECK_STR(r_.out, o_); \
-	CHECK_STR(r_.err, e_); \
-	CHECK_INT(r_.code, c_); \
-	result_free(&r_); \
-} while (0)
+#define UBUS(o_, e_, c_, ...) UBUS_CHECK(&br, o_, e_, c_, __VA_ARGS__)
 
 static uint32_t lookup(const char *path)
 {
@@ -146,12 +124,12 @@ static void test_call_errors(void)
 		CHECK_STR(r.out, "");
 		CHECK_STR(r.err, "Command failed: ubus call fmt slow (Request timed out)\n");
 		CHECK_INT(r.code, 249);
-		/* gave up after its bound, before the reply that comes at 3 s */
+		/* it waited for its timeout; the reply, due at 3 s, did not come first */
 		CHECK(r.secs > 0.9);
 		result_free(&r);
 	}
-	/* a deferred reply that comes in time */
-	UBUS("{\n\t\"slow\": \"done\"\n}\n", "", 0, "-t", "30", "call", "fmt", "slow");
+	/* a deferred reply that comes in time, however busy the machine */
+	UBUS("{\n\t\"slow\": \"done\"\n}\n", "", 0, "-t", "60", "call", "fmt", "slow");
 }
 
 static void test_call_output(void)
@@ -201,27 +179,58 @@ static void test_call_output(void)
 	     "\"a\":[1,\"two\"],\"t\":{\"k\":null}}");
 }
 
+static bool ends_with(const char *s, const char *tail)
+{
+	size_t n = strlen(s), m = strlen(tail);
+
+	return n >= m && !strcmp(s + n - m, tail);
+}
+
 static void test_usage(void)
 {
-	char err[4096];
+	/* what the tool takes: its commands and its options with their values */
+	static const char *const commands[] = { "list [<path>]", "call <path> <method> [<message>]" };
+	static const char *const options[] = { "-s <socket>", "-t <timeout>", "-S", "-v", "-m <type>", "-M <r|t>" };
+	const char *bare[] = { UBUS_BIN, NULL };
+	const char *unknown[] = { UBUS_BIN, "-x", "list", NULL };
+	char line[256];
+	struct result r;
 
-	{
-		const char *argv[] = { UBUS_BIN, NULL };
-		struct result r;
-
-		run(&r, 5000, argv);
-		CHECK_STR(r.err, usage_text());
-		CHECK_INT(r.code, 1);
-		result_free(&r);
+	/* without a command: the usage alone on stderr, and exit code 1 */
+	run(&r, 10000, bare);
+	CHECK_STR(r.out, "");
+	CHECK_INT(r.code, 1);
+	snprintf(line, sizeof(line), "Usage: %s [<options>] <command> [arguments...]\n", UBUS_BIN);
+	CHECK(!strncmp(r.err, line, strlen(line)));
+	for (size_t i = 0; i < sizeof(commands) / sizeof(commands[0]); i++) {
+		snprintf(line, sizeof(line), "\n - %s\t", commands[i]);
+		CHECK(strstr(r.err, line));
 	}
-	snprintf(err, sizeof(err), "%s", usage_text());
-	UBUS("", err, 254, "bogus");
-	UBUS("", err, 254, "call", "demo");
-	UBUS("", err, 254, "list", "a", "b");
+	for (size_t i = 0; i < sizeof(options) / sizeof(options[0]); i++) {
+		snprintf(line, sizeof(line), "\n %s", options[i]);
+		CHECK(strstr(r.err, line));
+	}
+	CHECK(ends_with(r.err, "\n\n"));
+	result_free(&r);
+
+	/* every option it names is taken */
+	UBUS("demo\n", "", 0, "-t", "30", "-S", "-v", "-m", "x", "-M", "r", "list", "demo");
+
+	/* an unknown option: getopt's complaint, the usage, exit code 1 */
+	run(&r, 10000, unknown);
+	CHECK_STR(r.out, "");
+	CHECK(strstr(r.err, "invalid option -- 'x'\n"));
+	CHECK(ends_with(r.err, usage_text()));
+	CHECK_INT(r.code, 1);
+	result_free(&r);
+
+	/* an unknown command or a wrong count of arguments: the usage after connecting */
+	UBUS("", usage_text(), 254, "bogus");
+	UBUS("", usage_text(), 254, "call", "demo");
+	UBUS("", usage_text(), 254, "list", "a", "b");
 	{
 		const char *argv[] = { UBUS_BIN, "-s", "/nonexistent/ubus.sock", "list", NULL };
 		const char *argv_s[] = { UBUS_BIN, "-S", "-s", "/nonexistent/ubus.sock", "list", NULL };
-		struct result r;
 
 		run(&r, 5000, argv);
 		CHECK_STR(r.err, "Failed to connect to ubus\n");

@@ -67,6 +67,18 @@ struct result {
 void run(struct result *r, int timeout_ms, const char *const argv[]);
 void result_free(struct result *r);
 
+/* The ubus tool on broker br_ with the arguments: checks its stdout, stderr
+ * and exit code. */
+#define UBUS_CHECK(br_, o_, e_, c_, ...) do { \
+	const char *argv_[] = { UBUS_BIN, "-s", (br_)->path, __VA_ARGS__, NULL }; \
+	struct result r_; \
+	run(&r_, 60000, argv_); \
+	CHECK_STR(r_.out, o_); \
+	CHECK_STR(r_.err, e_); \
+	CHECK_INT(r_.code, c_); \
+	result_free(&r_); \
+} while (0)
+
 /* Starts argv with stdout on a pipe and waits for the line "ready". */
 pid_t spawn_ready(const char *const argv[], int *out_fd);
 bool wait_line(int fd, const char *line, int timeout_ms);

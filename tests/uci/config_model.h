@@ -55,8 +55,12 @@ struct Model {
 			h = h * 33 + c;
 		secs.push_back({ "cfg" + hex(n_section, 2) + hex((h & 0x7fffffff) & 0xffff, 4), type, true, {} });
 	}
+	// An option line with no value or an empty one states nothing: no option
+	// made, an earlier value kept. A list line appends even an empty item.
 	void option(const std::string &n, const std::string &v, bool list)
 	{
+		if (!list && v.empty())
+			return;
 		Sec &s = secs[cur];
 		for (Opt &o : s.opts) {
 			if (o.name != n)
@@ -264,12 +268,14 @@ private:
 		bool list = chance(2);
 		std::string name = one<std::string>({ "o0", "o1", "o2", "l0", "Ab_9" });
 		std::string v = value();
-		if (v.empty() && !list)
-			v = "e"; // an empty option value would remove, not set
 		text += indent();
 		text += list ? (chance(3) ? "l" : "list") : (chance(3) ? "o" : "option");
 		text += sep();
 		text += word(name, q);
+		if (!list && v.empty() && chance(3)) { // no value at all, like an empty one
+			m.option(name, v, list);
+			return end(q);
+		}
 		text += sep();
 		text += word(v, q);
 		m.option(name, v, list);

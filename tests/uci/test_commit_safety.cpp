@@ -140,13 +140,7 @@ int run_killed_at(const std::vector<std::string> &args, int nth)
 		if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) < 0)
 			_exit(77);
 		raise(SIGSTOP);
-		std::vector<char *> argv;
-		argv.push_back(const_cast<char *>("uci"));
-		for (const std::string &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
-		execv(UCI_CLI_PATH, argv.data());
-		_exit(127);
+		exec_uci(args);
 	}
 	int st = 0;
 	waitpid(pid, &st, 0);
@@ -221,7 +215,7 @@ TEST(CommitSafety, KilledAtEveryStepLosesNothing)
 	std::string committed = read_file(d.conf_file("net"));
 	ASSERT_EQ("package net\n" + committed, before.out);
 
-	std::vector<std::string> commit = { "-c", d.conf(), "-t", d.save(), "commit", "net" };
+	std::vector<std::string> commit = uci_args_in(d, { "commit", "net" });
 	int steps = 0;
 	for (int n = 1;; n++) {
 		ASSERT_LT(n, 500) << "commit never finished";

@@ -196,6 +196,17 @@ static std::string drain(int fd)
 	return s;
 }
 
+void exec_uci(const std::vector<std::string> &args)
+{
+	std::vector<char *> argv;
+	argv.push_back(const_cast<char *>("uci"));
+	for (const std::string &a : args)
+		argv.push_back(const_cast<char *>(a.c_str()));
+	argv.push_back(nullptr);
+	execv(UCI_CLI_PATH, argv.data());
+	_exit(127);
+}
+
 RunResult run_uci(const std::vector<std::string> &args, const std::string &stdin_text)
 {
 	// Files instead of pipes: no deadlock whatever the output size.
@@ -210,13 +221,7 @@ RunResult run_uci(const std::vector<std::string> &args, const std::string &stdin
 		dup2(ifd, 0);
 		dup2(ofd, 1);
 		dup2(efd, 2);
-		std::vector<char *> argv;
-		argv.push_back(const_cast<char *>("uci"));
-		for (const std::string &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
-		execv(UCI_CLI_PATH, argv.data());
-		_exit(127);
+		exec_uci(args);
 	}
 	int st = 0;
 	waitpid(pid, &st, 0);
@@ -235,11 +240,16 @@ RunResult run_uci(const std::vector<std::string> &args, const std::string &stdin
 	return r;
 }
 
-RunResult run_uci_in(const TempDir &d, const std::vector<std::string> &args)
+std::vector<std::string> uci_args_in(const TempDir &d, const std::vector<std::string> &args)
 {
 	std::vector<std::string> all = { "-c", d.conf(), "-t", d.save() };
 	all.insert(all.end(), args.begin(), args.end());
-	return run_uci(all);
+	return all;
+}
+
+RunResult run_uci_in(const TempDir &d, const std::vector<std::string> &args)
+{
+	return run_uci(uci_args_in(d, args));
 }
 
 } // namespace ucitest

@@ -49,10 +49,17 @@ struct RunResult {
 	std::string err;
 };
 
-// Runs the built uci tool as "uci" with the arguments (no shell involved).
+// Replaces the calling (child) process by the built uci tool, named "uci",
+// with the arguments; no shell involved.
+[[noreturn]] void exec_uci(const std::vector<std::string> &args);
+
+// Runs the tool in a child with the given input and collects its output.
 RunResult run_uci(const std::vector<std::string> &args, const std::string &stdin_text = "");
 
-// Same, with "-c conf -t save" of d put in front.
+// The arguments with "-c conf -t save" of d put in front.
+std::vector<std::string> uci_args_in(const TempDir &d, const std::vector<std::string> &args);
+
+// Runs the tool with uci_args_in(d, args).
 RunResult run_uci_in(const TempDir &d, const std::vector<std::string> &args);
 
 extern const char *const kNetSample;

@@ -146,19 +146,15 @@ static const struct {
 	{ "call", ubus_cli_call },
 };
 
-int main(int argc, char **argv)
+/* Reads the options; false for one it does not know. */
+static bool read_options(int argc, char **argv, const char **socket_path)
 {
-	const char *progname = argv[0];
-	const char *socket_path = NULL;
-	struct ubus_context *ctx;
-	const char *cmd;
-	int ret = 0;
 	int ch;
 
 	while ((ch = getopt(argc, argv, "m:M:vs:t:S")) != -1) {
 		switch (ch) {
 		case 's':
-			socket_path = optarg;
+			*socket_path = optarg;
 			break;
 		case 't':
 			timeout = atoi(optarg);
@@ -174,49 +170,73 @@ int main(int argc, char **argv)
 			/* monitor filters; there is no monitor here */
 			break;
 		default:
-			return usage(progname);
+			return false;
 		}
 	}
+	return true;
+}
 
-	argc -= optind;
-	argv += optind;
+/* "list -v" as well as "-v list": the -v leaves the arguments. */
+static void take_list_verbose(int *argc, char ***argv)
+{
+	char **av = *argv;
 
-	cmd = argv[0];
-	if (argc < 1)
-		return usage(progname);
-	/* "list -v" as well as "-v list" */
-	if (argc > 1 && !strcmp(cmd, "list") && !strcmp(argv[1], "-v")) {
+	if (*argc > 1 && !strcmp(av[0], "list") && !strcmp(av[1], "-v")) {
 		verbose++;
-		argv[1] = argv[0];
-		argc--;
-		argv++;
+		av[1] = av[0];
+		(*argc)--;
+		(*argv)++;
 	}
-	if (simple_output)
-		verbose = 0;
+}
 
-	ctx = ubus_connect(socket_path);
-	if (!ctx) {
-		if (!simple_output)
-			fprintf(stderr, "Failed to connect to ubus\n");
-		return -1;
-	}
+static struct ubus_context *connect_bus(const char *socket_path)
+{
+	struct ubus_context *ctx = ubus_connect(socket_path);
 
-	argv++;
-	argc--;
+	if (!ctx && !simple_output)
+		fprintf(stderr, "Failed to connect to ubus\n");
+	return ctx;
+}
 
-	ret = CMD_USAGE;
-	for (size_t i = 0; i < ARRAY_SIZE(commands); i++) {
-		if (strcmp(commands[i].name, cmd) != 0)
-			continue;
-		ret = commands[i].cb(ctx, argc, argv);
-		break;
-	}
+/* The command named by argv[0] with the arguments after it. */
+static int run_command(struct ubus_context *ctx, int argc, char **argv)
+{
+	for (size_t i = 0; i < ARRAY_SIZE(commands); i++)
+		if (!strcmp(commands[i].name, argv[0]))
+			return commands[i].cb(ctx, argc - 1, argv + 1);
+	return CMD_USAGE;
+}
 
+static void report_failure(int ret, const char *progname)
+{
 	if (ret > 0 && !simple_output)
 		fprintf(stderr, "Command failed: %s\n", ubus_strerror(ret));
 	else if (ret == CMD_USAGE)
 		usage(progname);
+}
 
+int main(int argc, char **argv)
+{
+	const char *progname = argv[0];
+	const char *socket_path = NULL;
+	struct ubus_context *ctx;
+	int ret;
+
+	if (!read_options(argc, argv, &socket_path))
+		return usage(progname);
+	argc -= optind;
+	argv += optind;
+	if (argc < 1)
+		return usage(progname);
+	take_list_verbose(&argc, &argv);
+	if (simple_output)
+		verbose = 0;
+
+	ctx = connect_bus(socket_path);
+	if (!ctx)
+		return -1;
+	ret = run_command(ctx, argc, argv);
+	report_failure(ret, progname);
 	ubus_free(ctx);
 	blob_buf_free(&b);
 	return ret;

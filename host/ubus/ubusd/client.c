@@ -53,39 +53,44 @@ static void buf_release(void *buf, size_t cap)
 	free(buf);
 }
 
-/* one connection after another usually comes from the same user */
-static char *user_name(uid_t uid)
+static const char *user_lookup(unsigned long uid)
 {
-	static uid_t cached_uid = (uid_t) -1;
-	static char *cached;
-	struct passwd *pw;
+	struct passwd *pw = getpwuid((uid_t) uid);
 
-	if (cached && cached_uid == uid)
-		return strdup(cached);
-	pw = getpwuid(uid);
-	if (!pw)
-		return NULL;
-	free(cached);
-	cached = strdup(pw->pw_name);
-	cached_uid = uid;
-	return cached ? strdup(cached) : NULL;
+	return pw ? pw->pw_name : NULL;
 }
 
-static char *group_name(gid_t gid)
+static const char *group_lookup(unsigned long gid)
 {
-	static gid_t cached_gid = (gid_t) -1;
-	static char *cached;
-	struct group *gr;
+	struct group *gr = getgrgid((gid_t) gid);
 
-	if (cached && cached_gid == gid)
-		return strdup(cached);
-	gr = getgrgid(gid);
-	if (!gr)
+	return gr ? gr->gr_name : NULL;
+}
+
+/* one connection after another usually comes from the same user */
+struct name_cache {
+	const char *(*lookup)(unsigned long id);
+	unsigned long id;
+	char *name;
+};
+
+static struct name_cache user_names = { .lookup = user_lookup };
+static struct name_cache group_names = { .lookup = group_lookup };
+
+/* A copy of the name of id, NULL when it has none. */
+static char *cached_name(struct name_cache *c, unsigned long id)
+{
+	const char *name;
+
+	if (c->name && c->id == id)
+		return strdup(c->name);
+	name = c->lookup(id);
+	if (!name)
 		return NULL;
-	free(cached);
-	cached = strdup(gr->gr_name);
-	cached_gid = gid;
-	return cached ? strdup(cached) : NULL;
+	free(c->name);
+	c->name = strdup(name);
+	c->id = id;
+	return c->name ? strdup(c->name) : NULL;
 }
 
 static void client_watch(struct ubusd_client *cl)
@@ -420,8 +425,8 @@ struct ubusd_client *ubusd_client_new(int fd, bool watch)
 	cl = calloc(1, sizeof(*cl));
 	if (!cl)
 		goto fail;
-	cl->user = user_name(cred.uid);
-	cl->group = group_name(cred.gid);
+	cl->user = cached_name(&user_names, cred.uid);
+	cl->group = cached_name(&group_names, cred.gid);
 	/* peers without a passwd/group entry are turned away, as on the router */
 	if (!cl->user || !cl->group || !ubusd_alloc_id(&ubusd_clients, &cl->id)) {
 		free(cl->user);

@@ -517,82 +517,111 @@ static int run(struct cli *c, int argc, char **argv)
 	}
 }
 
+/* -f: where batch and import read; false, with the reason said, when it
+ * does not open. */
+static bool set_input(struct cli *c, const char *path)
+{
+	if (c->input != stdin)
+		fclose(c->input);
+	c->input = fopen(path, "r");
+	if (c->input)
+		return true;
+	perror("uci");
+	return false;
+}
+
+/* Applies one option; 0, or the exit status of a run that ends here. */
+static int apply_option(struct cli *c, int opt, const char *arg)
+{
+	switch (opt) {
+	case 'c':
+		uci_set_confdir(c->ctx, arg);
+		break;
+	case 'C':
+		uci_set_conf2dir(c->ctx, arg);
+		break;
+	case 'd':
+		c->sep = arg;
+		break;
+	case 'f':
+		return set_input(c, arg) ? 0 : 1;
+	case 'm':
+		c->merge = true;
+		break;
+	case 'n':
+		c->ctx->flags |= UCI_FLAG_EXPORT_NAME;
+		break;
+	case 'N':
+		c->ctx->flags &= ~UCI_FLAG_EXPORT_NAME;
+		break;
+	case 'p':
+		uci_add_delta_path(c->ctx, arg);
+		break;
+	case 'P':
+		uci_set_savedir(c->ctx, arg);
+		c->no_commit = true;
+		break;
+	case 't':
+		uci_set_savedir(c->ctx, arg);
+		break;
+	case 'q':
+		c->quiet = true;
+		break;
+	case 's':
+		c->ctx->flags |= UCI_FLAG_STRICT;
+		break;
+	case 'S':
+		c->ctx->flags &= ~UCI_FLAG_STRICT;
+		c->ctx->flags |= UCI_FLAG_PERROR;
+		break;
+	case 'X':
+		c->real_names = true;
+		break;
+	default:
+		usage(c->appname);
+		return 255;
+	}
+	return 0;
+}
+
+static int read_options(struct cli *c, int argc, char **argv)
+{
+	int opt, r;
+	while ((opt = getopt(argc, argv, "c:C:d:f:mnNp:P:qsSt:X")) != -1)
+		if ((r = apply_option(c, opt, optarg)))
+			return r;
+	return 0;
+}
+
+/* Without a command the usage is the answer, and not an error. */
+static int run_command(struct cli *c, int argc, char **argv)
+{
+	if (!argc) {
+		usage(c->appname);
+		return 0;
+	}
+	return run(c, argc, argv);
+}
+
+static void cli_free(struct cli *c)
+{
+	if (c->input && c->input != stdin)
+		fclose(c->input);
+	uci_free_context(c->ctx);
+}
+
 int main(int argc, char **argv)
 {
 	struct cli c = { .appname = argv[0], .sep = " ", .input = stdin };
-	int opt, ret;
 
 	c.ctx = uci_alloc_context();
 	if (!c.ctx) {
 		fprintf(stderr, "%s: Out of memory\n", c.appname);
 		return 1;
 	}
-	while ((opt = getopt(argc, argv, "c:C:d:f:mnNp:P:qsSt:X")) != -1) {
-		switch (opt) {
-		case 'c':
-			uci_set_confdir(c.ctx, optarg);
-			break;
-		case 'C':
-			uci_set_conf2dir(c.ctx, optarg);
-			break;
-		case 'd':
-			c.sep = optarg;
-			break;
-		case 'f':
-			if (c.input != stdin)
-				fclose(c.input);
-			c.input = fopen(optarg, "r");
-			if (!c.input) {
-				perror("uci");
-				uci_free_context(c.ctx);
-				return 1;
-			}
-			break;
-		case 'm':
-			c.merge = true;
-			break;
-		case 'n':
-			c.ctx->flags |= UCI_FLAG_EXPORT_NAME;
-			break;
-		case 'N':
-			c.ctx->flags &= ~UCI_FLAG_EXPORT_NAME;
-			break;
-		case 'p':
-			uci_add_delta_path(c.ctx, optarg);
-			break;
-		case 'P':
-			uci_set_savedir(c.ctx, optarg);
-			c.no_commit = true;
-			break;
-		case 't':
-			uci_set_savedir(c.ctx, optarg);
-			break;
-		case 'q':
-			c.quiet = true;
-			break;
-		case 's':
-			c.ctx->flags |= UCI_FLAG_STRICT;
-			break;
-		case 'S':
-			c.ctx->flags &= ~UCI_FLAG_STRICT;
-			c.ctx->flags |= UCI_FLAG_PERROR;
-			break;
-		case 'X':
-			c.real_names = true;
-			break;
-		default:
-			usage(c.appname);
-			uci_free_context(c.ctx);
-			return 255;
-		}
-	}
-	if (optind >= argc) {
-		usage(c.appname);
-		ret = 0;
-	} else
-		ret = run(&c, argc - optind, argv + optind);
-	if (c.input != stdin)
-		fclose(c.input);
-	uci_free_context(c.ctx);
+	int ret = read_options(&c, argc, argv);
+	if (!ret)
+		ret = run_command(&c, argc - optind, argv + optind);
+	cli_free(&c);
 	return ret;
 }

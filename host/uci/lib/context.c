@@ -11,14 +11,7 @@ static char default_conf2dir[] = UCI_CONF2DIR;
 
 static struct uci_element *path_new(const char *dir)
 {
-	size_t l = strlen(dir) + 1;
-	struct uci_element *e = malloc(sizeof(*e) + l);
-	if (!e)
-		return NULL;
-	e->type = UCI_TYPE_PATH;
-	e->name = memcpy(e + 1, dir, l);
-	ul_init(&e->list);
-	return e;
+	return elem_new(UCI_TYPE_PATH, dir);
 }
 
 UCI_EXPORT struct uci_context *uci_alloc_context(void)

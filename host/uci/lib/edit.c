@@ -6,14 +6,28 @@
 
 #include "internal.h"
 
-static int prepare(struct uci_context *ctx, struct uci_ptr *ptr)
+/* Every edit of a key opens alike: the error state cleared, the key looked
+ * up and its package loaded. Returns 0, or the error, recorded in ctx. */
+static int open_edit(struct uci_context *ctx, struct uci_ptr *ptr)
 {
+	UCI_ENTER(ctx);
 	if (!ptr)
-		return UCI_ERR_INVAL;
+		return uci_fail(ctx, UCI_ERR_INVAL);
 	int r = lookup_if_needed(ctx, ptr);
 	if (r)
+		return uci_fail(ctx, r);
+	return ptr->p ? 0 : uci_fail(ctx, UCI_ERR_INVAL);
+}
+
+/* A list edit also needs a section, an option name and a value. */
+static int open_list_edit(struct uci_context *ctx, struct uci_ptr *ptr)
+{
+	int r = open_edit(ctx, ptr);
+	if (r)
 		return r;
-	return ptr->p ? 0 : UCI_ERR_INVAL;
+	if (!ptr->s || !ptr->option || !ptr->value)
+		return uci_fail(ctx, UCI_ERR_INVAL);
+	return 0;
 }
 
 #define RECORD(p, ...) do { if (!delta_record(p, __VA_ARGS__)) return uci_fail(ctx, UCI_ERR_MEM); } while (0)
@@ -53,10 +67,9 @@ static int set_section(struct uci_context *ctx, struct uci_ptr *ptr)
 
 UCI_EXPORT int uci_set(struct uci_context *ctx, struct uci_ptr *ptr)
 {
-	UCI_ENTER(ctx);
-	int r = prepare(ctx, ptr);
+	int r = open_edit(ctx, ptr);
 	if (r)
-		return uci_fail(ctx, r);
+		return r;
 	if (!ptr->value)
 		return uci_fail(ctx, UCI_ERR_INVAL);
 	if (!ptr->option)
@@ -86,12 +99,9 @@ UCI_EXPORT int uci_set(struct uci_context *ctx, struct uci_ptr *ptr)
 
 UCI_EXPORT int uci_add_list(struct uci_context *ctx, struct uci_ptr *ptr)
 {
-	UCI_ENTER(ctx);
-	int r = prepare(ctx, ptr);
+	int r = open_list_edit(ctx, ptr);
 	if (r)
-		return uci_fail(ctx, r);
-	if (!ptr->s || !ptr->option || !ptr->value)
-		return uci_fail(ctx, UCI_ERR_INVAL);
+		return r;
 	struct uci_option *o = opt_add_item(ptr->s, ptr->o, ptr->option, ptr->value);
 	if (!o)
 		return uci_fail(ctx, UCI_ERR_MEM);
@@ -102,12 +112,9 @@ UCI_EXPORT int uci_add_list(struct uci_context *ctx, struct uci_ptr *ptr)
 
 UCI_EXPORT int uci_del_list(struct uci_context *ctx, struct uci_ptr *ptr)
 {
-	UCI_ENTER(ctx);
-	int r = prepare(ctx, ptr);
+	int r = open_list_edit(ctx, ptr);
 	if (r)
-		return uci_fail(ctx, r);
-	if (!ptr->s || !ptr->option || !ptr->value)
-		return uci_fail(ctx, UCI_ERR_INVAL);
+		return r;
 	if (!ptr->o || ptr->o->type != UCI_TYPE_LIST)
 		return 0;
 	opt_del_items(ptr->o, ptr->value);
@@ -117,10 +124,9 @@ UCI_EXPORT int uci_del_list(struct uci_context *ctx, struct uci_ptr *ptr)
 
 UCI_EXPORT int uci_delete(struct uci_context *ctx, struct uci_ptr *ptr)
 {
-	UCI_ENTER(ctx);
-	int r = prepare(ctx, ptr);
+	int r = open_edit(ctx, ptr);
 	if (r)
-		return uci_fail(ctx, r);
+		return r;
 	if (!(ptr->flags & UCI_LOOKUP_COMPLETE))
 		return uci_fail(ctx, UCI_ERR_NOTFOUND);
 	if (!ptr->s)
@@ -151,10 +157,9 @@ UCI_EXPORT int uci_delete(struct uci_context *ctx, struct uci_ptr *ptr)
 
 UCI_EXPORT int uci_rename(struct uci_context *ctx, struct uci_ptr *ptr)
 {
-	UCI_ENTER(ctx);
-	int r = prepare(ctx, ptr);
+	int r = open_edit(ctx, ptr);
 	if (r)
-		return uci_fail(ctx, r);
+		return r;
 	if (!ptr->s || !ptr->value || !uci_name_ok(ptr->value))
 		return uci_fail(ctx, UCI_ERR_INVAL);
 	if (ptr->option && !ptr->o)

@@ -2,6 +2,7 @@
  * Without it every statement of a file searched the whole package, which
  * made loading quadratic in the number of sections. The lists stay the
  * authority on order; the index only finds. */
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,12 +14,18 @@
  * a section's options enter the index when it grows past this. */
 #define SMALL_SECTION 16
 
-struct tree_index {
-	struct usec **sec;
-	size_t sec_mask, nsec;
-	struct uopt **opt;
-	size_t opt_mask, nopt;
+/* One table of the index: chains of entries, a power of two of them. */
+struct table {
+	struct hlink **slot;
+	size_t mask, n;
 };
+
+struct tree_index {
+	struct table sec, opt;
+};
+
+/* The section or option whose index entry l is. */
+#define entry_of(l, type) ((type *)(void *)((char *)(l) - offsetof(type, h)))
 
 /* FNV-1a and a final mix: multiplication only carries bits upwards, and
  * the table is indexed by the low bits. */
@@ -49,13 +56,13 @@ struct tree_index *index_new(void)
 	struct tree_index *x = calloc(1, sizeof(*x));
 	if (!x)
 		return NULL;
-	x->sec = calloc(INDEX_MIN, sizeof(*x->sec));
-	x->opt = calloc(INDEX_MIN, sizeof(*x->opt));
-	if (!x->sec || !x->opt) {
+	x->sec.slot = calloc(INDEX_MIN, sizeof(*x->sec.slot));
+	x->opt.slot = calloc(INDEX_MIN, sizeof(*x->opt.slot));
+	if (!x->sec.slot || !x->opt.slot) {
 		index_free(x);
 		return NULL;
 	}
-	x->sec_mask = x->opt_mask = INDEX_MIN - 1;
+	x->sec.mask = x->opt.mask = INDEX_MIN - 1;
 	return x;
 }
 
@@ -63,8 +70,8 @@ void index_free(struct tree_index *x)
 {
 	if (!x)
 		return;
-	free(x->sec);
-	free(x->opt);
+	free(x->sec.slot);
+	free(x->opt.slot);
 	free(x);
 }
 
@@ -75,79 +82,63 @@ static struct tree_index *index_of(struct uci_package *p)
 
 /* Doubling keeps chains short; when memory is short the table stays as it
  * is and lookups just walk longer chains. */
-static void grow_sec(struct tree_index *x)
+static void table_grow(struct table *t)
 {
-	size_t n = (x->sec_mask + 1) * 2;
-	struct usec **t = calloc(n, sizeof(*t));
-	if (!t)
+	size_t n = (t->mask + 1) * 2;
+	struct hlink **slot = calloc(n, sizeof(*slot));
+	if (!slot)
 		return;
-	for (size_t i = 0; i <= x->sec_mask; i++) {
-		for (struct usec *u = x->sec[i], *next; u; u = next) {
-			next = u->hnext;
-			u->hnext = t[u->hash & (n - 1)];
-			t[u->hash & (n - 1)] = u;
+	for (size_t i = 0; i <= t->mask; i++) {
+		for (struct hlink *h = t->slot[i], *next; h; h = next) {
+			next = h->next;
+			h->next = slot[h->hash & (n - 1)];
+			slot[h->hash & (n - 1)] = h;
 		}
 	}
-	free(x->sec);
-	x->sec = t;
-	x->sec_mask = n - 1;
+	free(t->slot);
+	t->slot = slot;
+	t->mask = n - 1;
 }
 
-static void grow_opt(struct tree_index *x)
+static void table_add(struct table *t, struct hlink *h, uint32_t hash)
 {
-	size_t n = (x->opt_mask + 1) * 2;
-	struct uopt **t = calloc(n, sizeof(*t));
-	if (!t)
-		return;
-	for (size_t i = 0; i <= x->opt_mask; i++) {
-		for (struct uopt *u = x->opt[i], *next; u; u = next) {
-			next = u->hnext;
-			u->hnext = t[u->hash & (n - 1)];
-			t[u->hash & (n - 1)] = u;
+	if (t->n > t->mask)
+		table_grow(t);
+	h->hash = hash;
+	struct hlink **b = &t->slot[hash & t->mask];
+	h->next = *b;
+	*b = h;
+	t->n++;
+}
+
+static void table_del(struct table *t, struct hlink *h)
+{
+	for (struct hlink **pp = &t->slot[h->hash & t->mask]; *pp; pp = &(*pp)->next) {
+		if (*pp == h) {
+			*pp = h->next;
+			t->n--;
+			return;
 		}
 	}
-	free(x->opt);
-	x->opt = t;
-	x->opt_mask = n - 1;
 }
 
 void index_add_section(struct uci_package *p, struct usec *u)
 {
-	struct tree_index *x = index_of(p);
-	if (x->nsec > x->sec_mask)
-		grow_sec(x);
-	u->hash = sec_hash(u->s.e.name);
-	struct usec **b = &x->sec[u->hash & x->sec_mask];
-	u->hnext = *b;
-	*b = u;
-	x->nsec++;
+	table_add(&index_of(p)->sec, &u->h, sec_hash(u->s.e.name));
 }
 
 /* A package being freed has dropped its index already. */
 void index_del_section(struct uci_package *p, struct usec *u)
 {
 	struct tree_index *x = index_of(p);
-	if (!x)
-		return;
-	for (struct usec **pp = &x->sec[u->hash & x->sec_mask]; *pp; pp = &(*pp)->hnext) {
-		if (*pp == u) {
-			*pp = u->hnext;
-			x->nsec--;
-			return;
-		}
-	}
+	if (x)
+		table_del(&x->sec, &u->h);
 }
 
 static void hash_option(struct tree_index *x, struct uopt *u)
 {
-	if (x->nopt > x->opt_mask)
-		grow_opt(x);
-	u->hash = opt_hash(u->o.section, u->o.e.name);
-	struct uopt **b = &x->opt[u->hash & x->opt_mask];
-	u->hnext = *b;
-	*b = u;
+	table_add(&x->opt, &u->h, opt_hash(u->o.section, u->o.e.name));
 	u->indexed = true;
-	x->nopt++;
 }
 
 /* Called with u already on the section's list. */
@@ -174,13 +165,7 @@ void index_del_option(struct uci_section *s, struct uopt *u)
 	if (!x || !u->indexed)
 		return;
 	u->indexed = false;
-	for (struct uopt **pp = &x->opt[u->hash & x->opt_mask]; *pp; pp = &(*pp)->hnext) {
-		if (*pp == u) {
-			*pp = u->hnext;
-			x->nopt--;
-			return;
-		}
-	}
+	table_del(&x->opt, &u->h);
 }
 
 static struct uci_element *first_named(struct uci_list *head, const char *name)
@@ -198,8 +183,9 @@ struct uci_section *index_find_section(struct uci_package *p, const char *name)
 	struct tree_index *x = index_of(p);
 	uint32_t h = sec_hash(name);
 	struct usec *hit = NULL;
-	for (struct usec *u = x->sec[h & x->sec_mask]; u; u = u->hnext) {
-		if (u->hash != h || strcmp(u->s.e.name, name))
+	for (struct hlink *l = x->sec.slot[h & x->sec.mask]; l; l = l->next) {
+		struct usec *u = entry_of(l, struct usec);
+		if (l->hash != h || strcmp(u->s.e.name, name))
 			continue;
 		if (hit)
 			return uci_to_section(first_named(&p->sections, name));
@@ -217,8 +203,9 @@ struct uci_option *index_find_option(struct uci_section *s, const char *name)
 	struct tree_index *x = index_of(s->package);
 	uint32_t h = opt_hash(s, name);
 	struct uopt *hit = NULL;
-	for (struct uopt *u = x->opt[h & x->opt_mask]; u; u = u->hnext) {
-		if (u->hash != h || u->o.section != s || strcmp(u->o.e.name, name))
+	for (struct hlink *l = x->opt.slot[h & x->opt.mask]; l; l = l->next) {
+		struct uopt *u = entry_of(l, struct uopt);
+		if (l->hash != h || u->o.section != s || strcmp(u->o.e.name, name))
 			continue;
 		if (hit)
 			return uci_to_option(first_named(&s->options, name));

@@ -18,12 +18,18 @@ struct uci_parse_context {
 	int byte;
 };
 
+/* An entry's place in the package's name index: the next entry of its
+ * chain and the hash of its key. */
+struct hlink {
+	struct hlink *next;
+	uint32_t hash;
+};
+
 /* Sections and options carry their own heap copies of strings that were
  * changed after creation; the originals live in the same allocation. */
 struct usec {
 	struct uci_section s;
-	struct usec *hnext; /* name index chain */
-	uint32_t hash;
+	struct hlink h;
 	unsigned int nopt;  /* options, and whether the index holds them */
 	bool big;
 	char *own_name;
@@ -33,8 +39,7 @@ struct usec {
 
 struct uopt {
 	struct uci_option o;
-	struct uopt *hnext;
-	uint32_t hash;
+	struct hlink h;
 	bool indexed;
 	char *own_name;
 	char *own_value;
@@ -124,6 +129,7 @@ bool opt_rename(struct uci_option *o, const char *name);
 void opt_free(struct uci_option *o);
 int sec_index(struct uci_section *s);
 void sec_move(struct uci_section *s, int pos);
+struct uci_element *elem_new(enum uci_type type, const char *name);
 void elem_free_list(struct uci_list *head);
 
 /* --- changes --- */
@@ -151,9 +157,8 @@ struct raw_delta {
 
 int lookup_if_needed(struct uci_context *ctx, struct uci_ptr *ptr);
 
-/* --- files --- */
+/* --- the file store (the rest is in store.h) --- */
 int uci_load_pkg(struct uci_context *ctx, const char *name, struct uci_package **res);
-int read_whole(int fd, char *stack, size_t stacksz, char **out, size_t *outlen);
 void export_text(struct sbuf *b, struct uci_package *p, bool header, bool names);
 
 /* --- context --- */

@@ -5,16 +5,6 @@
 
 #include "internal.h"
 
-static bool value_ok(const char *v)
-{
-	for (; *v; v++) {
-		unsigned char c = (unsigned char)*v;
-		if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-			return false;
-	}
-	return true;
-}
-
 /* Splits str in place: the first '=' and the first three '.' become NULs. */
 static int split_key(struct uci_ptr *ptr, char *str)
 {
@@ -47,7 +37,7 @@ static int split_key(struct uci_ptr *ptr, char *str)
 		return UCI_ERR_PARSE;
 	if (ptr->option && !uci_name_ok(ptr->option))
 		return UCI_ERR_PARSE;
-	if (ptr->value && !value_ok(ptr->value))
+	if (ptr->value && !uci_validate_text(ptr->value))
 		return UCI_ERR_PARSE;
 	if (!uci_pkgname_ok(ptr->package))
 		return UCI_ERR_INVAL;

@@ -67,46 +67,45 @@ static bool wput(struct tok *t, char c)
 	return true;
 }
 
-static int squote(struct tok *t)
+/* After a backslash in double quotes: the next byte is kept as it is, and
+ * a line end there joins the lines. W_WORD with *c to keep, W_NONE for a
+ * joined line, or W_EOF_DQ at the end of the file. */
+static int dq_escape(struct tok *t, char *c)
 {
-	for (;;) {
-		if (t->pos >= t->le) {
-			if (!fetch_line(t))
-				return W_EOF_SQ;
-			continue;
-		}
-		char c = t->b[t->pos++];
-		if (c == '\'')
-			return W_WORD;
-		if (!wput(t, c))
-			return W_NOMEM;
+	if (t->pos >= t->le)
+		return W_EOF_DQ;
+	*c = t->b[t->pos];
+	if (*c == '\n') {
+		t->pos++;
+		return W_NONE;
 	}
+	if (*c == '\r' && t->pos + 1 < t->le && t->b[t->pos + 1] == '\n') {
+		t->pos += 2;
+		return W_NONE;
+	}
+	t->pos++;
+	return W_WORD;
 }
 
-static int dquote(struct tok *t)
+/* Reads up to the closing quote q, across lines; only double quotes know
+ * escapes. */
+static int read_quoted(struct tok *t, char q)
 {
 	for (;;) {
 		if (t->pos >= t->le) {
 			if (!fetch_line(t))
-				return W_EOF_DQ;
+				return q == '"' ? W_EOF_DQ : W_EOF_SQ;
 			continue;
 		}
 		char c = t->b[t->pos++];
-		if (c == '"')
+		if (c == q)
 			return W_WORD;
-		if (c == '\\') {
-			if (t->pos >= t->le)
-				return W_EOF_DQ;
-			c = t->b[t->pos];
-			if (c == '\n') {
-				t->pos++;
+		if (c == '\\' && q == '"') {
+			int r = dq_escape(t, &c);
+			if (r == W_NONE)
 				continue;
-			}
-			if (c == '\r' && t->pos + 1 < t->le && t->b[t->pos + 1] == '\n') {
-				t->pos += 2;
-				continue;
-			}
-			t->pos++;
+			if (r != W_WORD)
+				return r;
 		}
 		if (!wput(t, c))
 			return W_NOMEM;
@@ -148,10 +147,8 @@ static int next_word(struct tok *t, size_t *off)
 		t->pos++;
 		quoted = c == '\'' || c == '"';
 		int r = W_WORD;
-		if (c == '\'')
-			r = squote(t);
-		else if (c == '"')
-			r = dquote(t);
+		if (quoted)
+			r = read_quoted(t, c);
 		else if (c == '\\') {
 			if (t->pos >= t->le)
 				break;
@@ -214,29 +211,44 @@ static bool pkgline_name_ok(const char *s)
 	return true;
 }
 
+/* A word that must be there and pass ok; field is the error text for both. */
+static int required_word(struct tok *t, size_t *off, bool (*ok)(const char *), const char *field)
+{
+	int r = next_word(t, off);
+	if (r > W_WORD)
+		return word_fail(t, r, field);
+	if (r == W_NONE || !ok(t->ctx->buf + *off))
+		return fail(t, field, t->pos);
+	return 0;
+}
+
+/* A word that may be missing; *present tells whether it is there. */
+static int optional_word(struct tok *t, size_t *off, const char *field, bool *present)
+{
+	int r = next_word(t, off);
+	if (r > W_WORD)
+		return word_fail(t, r, field);
+	*present = r == W_WORD;
+	return 0;
+}
+
 static int do_package(struct tok *t)
 {
 	size_t off;
-	int r = next_word(t, &off);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	if (r == W_NONE || !pkgline_name_ok(t->ctx->buf + off))
-		return fail(t, "invalid character in name field", t->pos);
-	return stmt_end(t);
+	int r = required_word(t, &off, pkgline_name_ok, "invalid character in name field");
+	return r ? r : stmt_end(t);
 }
 
 static int do_config(struct tok *t, struct uci_package *p, struct uci_section **cur)
 {
 	size_t toff, noff;
-	int r = next_word(t, &toff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in type field");
-	if (r == W_NONE || !uci_type_ok(t->ctx->buf + toff))
-		return fail(t, "invalid character in type field", t->pos);
-	r = next_word(t, &noff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	bool named = r == W_WORD && t->ctx->buf[noff];
+	bool named;
+	int r = required_word(t, &toff, uci_type_ok, "invalid character in type field");
+	if (!r)
+		r = optional_word(t, &noff, "invalid character in name field", &named);
+	if (r)
+		return r;
+	named = named && t->ctx->buf[noff];
 	if (named && !uci_name_ok(t->ctx->buf + noff))
 		return fail(t, "invalid character in name field", t->pos);
 	if ((r = stmt_end(t)))
@@ -267,35 +279,35 @@ static int do_config(struct tok *t, struct uci_package *p, struct uci_section **
 	return 0;
 }
 
+/* A line of a file states a value only when it has one, and for an option
+ * only a non-empty one: `option N`, `option N ''` and `option N ""` create
+ * no option and leave one an earlier line set as it was, while `list N ''`
+ * appends an empty item. (Setting "" through uci_set deletes instead.) */
+static bool states_value(bool list, const char *value)
+{
+	return value && (list || *value);
+}
+
 static int do_option(struct tok *t, struct uci_section *cur, bool list, size_t cmd_start)
 {
 	size_t noff, voff;
+	bool has_value;
 	if (!cur)
 		return fail(t, "option/list command found before the first section", cmd_start);
-	int r = next_word(t, &noff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in name field");
-	if (r == W_NONE || !uci_name_ok(t->ctx->buf + noff))
-		return fail(t, "invalid character in name field", t->pos);
-	r = next_word(t, &voff);
-	if (r > W_WORD)
-		return word_fail(t, r, "invalid character in value field");
-	bool has_value = r == W_WORD;
-	if ((r = stmt_end(t)))
+	int r = required_word(t, &noff, uci_name_ok, "invalid character in name field");
+	if (!r)
+		r = optional_word(t, &voff, "invalid character in value field", &has_value);
+	if (!r)
+		r = stmt_end(t);
+	if (r)
 		return r;
 
-	const char *name = t->ctx->buf + noff;
-	struct uci_option *o = opt_find(cur, name);
-	if (!has_value)
+	const char *name = t->ctx->buf + noff, *value = has_value ? t->ctx->buf + voff : NULL;
+	if (!states_value(list, value))
 		return 0;
-	const char *value = t->ctx->buf + voff;
+	struct uci_option *o = opt_find(cur, name);
 	if (list)
 		return opt_add_item(cur, o, name, value) ? 0 : UCI_ERR_MEM;
-	if (!*value) {
-		if (o)
-			opt_free(o);
-		return 0;
-	}
 	return opt_set(cur, o, name, value) ? 0 : UCI_ERR_MEM;
 }
 

@@ -219,15 +219,12 @@ bool sec_set_type(struct uci_section *s, const char *type)
 bool sec_rename(struct uci_section *s, const char *name)
 {
 	struct usec *u = (struct usec *)s;
-	char *n = strdup(name);
-	if (!n)
-		return false;
 	index_del_section(s->package, u);
-	free(u->own_name);
-	u->own_name = s->e.name = n;
+	bool ok = replace_str(&u->own_name, &s->e.name, name);
 	index_add_section(s->package, u);
-	s->anonymous = false;
-	return true;
+	if (ok)
+		s->anonymous = false;
+	return ok;
 }
 
 /*
@@ -310,16 +307,23 @@ static struct uci_option *opt_new(struct uci_section *s, const char *name, const
 	return o;
 }
 
-static struct uci_element *item_new(const char *value)
+/* A plain element (a list item, a delta path) with its name in the same
+ * allocation. */
+struct uci_element *elem_new(enum uci_type type, const char *name)
 {
-	size_t vl = strlen(value) + 1;
-	struct uci_element *e = malloc(sizeof(*e) + vl);
+	size_t l = strlen(name) + 1;
+	struct uci_element *e = malloc(sizeof(*e) + l);
 	if (!e)
 		return NULL;
-	e->type = UCI_TYPE_ITEM;
-	e->name = (char *)(e + 1);
-	memcpy(e->name, value, vl);
+	e->type = type;
+	e->name = memcpy(e + 1, name, l);
+	ul_init(&e->list);
 	return e;
+}
+
+static struct uci_element *item_new(const char *value)
+{
+	return elem_new(UCI_TYPE_ITEM, value);
 }
 
 void elem_free_list(struct uci_list *head)
@@ -412,14 +416,10 @@ void opt_del_items(struct uci_option *o, const char *value)
 bool opt_rename(struct uci_option *o, const char *name)
 {
 	struct uopt *u = (struct uopt *)o;
-	char *n = strdup(name);
-	if (!n)
-		return false;
 	index_del_option(o->section, u);
-	free(u->own_name);
-	u->own_name = o->e.name = n;
+	bool ok = replace_str(&u->own_name, &o->e.name, name);
 	index_add_option(o->section, u);
-	return true;
+	return ok;
 }
 
 void opt_free(struct uci_option *o)
