@@ -2,7 +2,6 @@
 #include "rpc/rpc.h"
 
 #include <stdbool.h>
-#include <string.h>
 
 #include <libubox/uloop.h>
 #include <libubus.h>
@@ -18,11 +17,13 @@
 
 struct ubus_context *rpc_ctx;
 
-static const struct {
+struct rpc_method_entry {
 	const char *name;
 	ubus_handler_t handler;
 	bool takes_args;
-} rpc_method_table[] = {
+};
+
+static const struct rpc_method_entry rpc_method_table[] = {
 	{ "test", ubus_test, false },
 	{ "get_interface_list", ubus_get_interface_list, false },
 	{ "get_display_interface", ubus_get_display_interface, false },
@@ -31,30 +32,46 @@ static const struct {
 	{ "set_display_interface", ubus_set_display_interface, true },
 };
 
+/* Beside "veloxd", so that object keeps its six methods as they are. */
+static const struct rpc_method_entry history_method_table[] = {
+	{ "get_history", ubus_get_history, true },
+};
+
 #define RPC_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
+#define HISTORY_METHOD_COUNT ((int)(sizeof(history_method_table) / sizeof(history_method_table[0])))
 
 static struct ubus_method rpc_methods[RPC_METHOD_COUNT];
 static struct ubus_object_type rpc_object_type;
 static struct ubus_object rpc_object;
 
-/* Beside "veloxd", so that object keeps its six methods as they are. */
-static struct ubus_method history_methods[1];
+static struct ubus_method history_methods[HISTORY_METHOD_COUNT];
 static struct ubus_object_type history_object_type;
 static struct ubus_object history_object;
 
 /*
  * Filled member by member: the records gained members between library
- * generations and their initialiser macros do not compile everywhere.
+ * generations and their initialiser macros do not compile everywhere. They
+ * are static, so the members not named here are zero.
  */
 static void object_init(struct ubus_object *obj, struct ubus_object_type *type, const char *name,
-			struct ubus_method *methods, int n_methods)
+			struct ubus_method *methods, const struct rpc_method_entry *table, int n_methods,
+			struct blobmsg_policy *policy, int n_policy)
 {
-	memset(type, 0, sizeof(*type));
+	int i;
+
+	for (i = 0; i < n_methods; i++) {
+		methods[i].name = table[i].name;
+		methods[i].handler = table[i].handler;
+		if (!table[i].takes_args)
+			continue;
+		methods[i].policy = policy;
+		methods[i].n_policy = n_policy;
+	}
+
 	type->name = name;
 	type->methods = methods;
 	type->n_methods = n_methods;
 
-	memset(obj, 0, sizeof(*obj));
 	obj->name = name;
 	obj->type = type;
 	obj->methods = methods;
@@ -63,27 +80,11 @@ static void object_init(struct ubus_object *obj, struct ubus_object_type *type, 
 
 static void rpc_object_init(void)
 {
-	int i;
-
 	rpc_policy_init();
-	memset(rpc_methods, 0, sizeof(rpc_methods));
-	for (i = 0; i < RPC_METHOD_COUNT; i++) {
-		rpc_methods[i].name = rpc_method_table[i].name;
-		rpc_methods[i].handler = rpc_method_table[i].handler;
-		if (!rpc_method_table[i].takes_args)
-			continue;
-		rpc_methods[i].policy = interface_policy;
-		rpc_methods[i].n_policy = __RPC_ARG_MAX;
-	}
-	object_init(&rpc_object, &rpc_object_type, RPC_OBJECT_NAME, rpc_methods, RPC_METHOD_COUNT);
-
-	history_policy_init();
-	memset(history_methods, 0, sizeof(history_methods));
-	history_methods[0].name = "get_history";
-	history_methods[0].handler = ubus_get_history;
-	history_methods[0].policy = history_policy;
-	history_methods[0].n_policy = __HISTORY_ARG_MAX;
-	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, history_methods, 1);
+	object_init(&rpc_object, &rpc_object_type, RPC_OBJECT_NAME, rpc_methods, rpc_method_table,
+		    RPC_METHOD_COUNT, interface_policy, __RPC_ARG_MAX);
+	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, history_methods,
+		    history_method_table, HISTORY_METHOD_COUNT, history_policy, __HISTORY_ARG_MAX);
 }
 
 /*
@@ -131,9 +132,9 @@ void rpc_run(void)
 		log_error("Register RPC methods failed\n");
 		goto out;
 	}
-	/* Without it the six methods still serve. */
+	/* Without the history the six methods still serve. */
 	if (ubus_add_object(rpc_ctx, &history_object) != 0)
-		log_error("Register history methods failed\n");
+		log_error("Register RPC methods failed\n");
 	/* Its result, where there is one, says nothing the daemon acts on. */
 	uloop_run();
 out:
