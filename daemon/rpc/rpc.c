@@ -1,8 +1,6 @@
 /* Bus connection, the published objects "veloxd" and "veloxd.history", and the event loop. */
 #include "rpc/rpc.h"
 
-#include <stdbool.h>
-
 #include <libubox/uloop.h>
 #include <libubus.h>
 
@@ -17,34 +15,33 @@
 
 struct ubus_context *rpc_ctx;
 
-struct rpc_method_entry {
+/* The methods of both objects: the six of "veloxd", then those of "veloxd.history". */
+static const struct {
 	const char *name;
 	ubus_handler_t handler;
-	bool takes_args;
+	struct blobmsg_policy *policy;	/* null: the method takes no arguments */
+} rpc_method_table[] = {
+	{ "test", ubus_test, NULL },
+	{ "get_interface_list", ubus_get_interface_list, NULL },
+	{ "get_display_interface", ubus_get_display_interface, NULL },
+	{ "get_throughput", ubus_get_throughput, NULL },
+	{ "get_lan_port_info", ubus_get_lan_port_info, interface_policy },
+	{ "set_display_interface", ubus_set_display_interface, interface_policy },
+	/* beside "veloxd", so that object keeps its six methods as they are */
+	{ "get_history", ubus_get_history, history_policy },
 };
 
-static const struct rpc_method_entry rpc_method_table[] = {
-	{ "test", ubus_test, false },
-	{ "get_interface_list", ubus_get_interface_list, false },
-	{ "get_display_interface", ubus_get_display_interface, false },
-	{ "get_throughput", ubus_get_throughput, false },
-	{ "get_lan_port_info", ubus_get_lan_port_info, true },
-	{ "set_display_interface", ubus_set_display_interface, true },
-};
+#define RPC_METHOD_COUNT 6
+#define HISTORY_METHOD_COUNT 1
+#define ALL_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
 
-/* Beside "veloxd", so that object keeps its six methods as they are. */
-static const struct rpc_method_entry history_method_table[] = {
-	{ "get_history", ubus_get_history, true },
-};
+/* Both policies have RPC_ARGS_MAX entries. */
+typedef char rpc_policy_sizes[__RPC_ARG_MAX == RPC_ARGS_MAX && __HISTORY_ARG_MAX == RPC_ARGS_MAX ? 1 : -1];
 
-#define RPC_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
-#define HISTORY_METHOD_COUNT ((int)(sizeof(history_method_table) / sizeof(history_method_table[0])))
-
-static struct ubus_method rpc_methods[RPC_METHOD_COUNT];
+static struct ubus_method rpc_methods[ALL_METHOD_COUNT];
 static struct ubus_object_type rpc_object_type;
 static struct ubus_object rpc_object;
 
-static struct ubus_method history_methods[HISTORY_METHOD_COUNT];
 static struct ubus_object_type history_object_type;
 static struct ubus_object history_object;
 
@@ -54,20 +51,8 @@ static struct ubus_object history_object;
  * are static, so the members not named here are zero.
  */
 static void object_init(struct ubus_object *obj, struct ubus_object_type *type, const char *name,
-			struct ubus_method *methods, const struct rpc_method_entry *table, int n_methods,
-			struct blobmsg_policy *policy, int n_policy)
+			struct ubus_method *methods, int n_methods)
 {
-	int i;
-
-	for (i = 0; i < n_methods; i++) {
-		methods[i].name = table[i].name;
-		methods[i].handler = table[i].handler;
-		if (!table[i].takes_args)
-			continue;
-		methods[i].policy = policy;
-		methods[i].n_policy = n_policy;
-	}
-
 	type->name = name;
 	type->methods = methods;
 	type->n_methods = n_methods;
@@ -80,11 +65,20 @@ static void object_init(struct ubus_object *obj, struct ubus_object_type *type, 
 
 static void rpc_object_init(void)
 {
+	int i;
+
 	rpc_policy_init();
-	object_init(&rpc_object, &rpc_object_type, RPC_OBJECT_NAME, rpc_methods, rpc_method_table,
-		    RPC_METHOD_COUNT, interface_policy, __RPC_ARG_MAX);
-	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, history_methods,
-		    history_method_table, HISTORY_METHOD_COUNT, history_policy, __HISTORY_ARG_MAX);
+	for (i = 0; i < ALL_METHOD_COUNT; i++) {
+		rpc_methods[i].name = rpc_method_table[i].name;
+		rpc_methods[i].handler = rpc_method_table[i].handler;
+		if (!rpc_method_table[i].policy)
+			continue;
+		rpc_methods[i].policy = rpc_method_table[i].policy;
+		rpc_methods[i].n_policy = RPC_ARGS_MAX;
+	}
+	object_init(&rpc_object, &rpc_object_type, RPC_OBJECT_NAME, rpc_methods, RPC_METHOD_COUNT);
+	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, rpc_methods + RPC_METHOD_COUNT,
+		    HISTORY_METHOD_COUNT);
 }
 
 /*

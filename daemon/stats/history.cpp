@@ -86,13 +86,12 @@ static void recent_add(struct history_recent *r, const struct interface_info *re
 	r->newest = pass_time;
 }
 
-/* Null moved: an empty entry. */
-static void day_push(struct history_day *d, const uint64_t *moved)
+static void day_push(struct history_day *d, const uint64_t moved[2])
 {
 	unsigned int pos = d->fill.next;
 
 	for (int i = 0; i < 2; i++) {
-		uint64_t b = !moved ? 0 : moved[i] >> 40 ? BYTES_MAX : moved[i];
+		uint64_t b = moved[i] >> 40 ? BYTES_MAX : moved[i];
 
 		d->bytes_lo[pos][i] = (uint32_t)b;
 		d->bytes_hi[pos][i] = (uint8_t)(b >> 32);
@@ -107,6 +106,8 @@ static void day_push(struct history_day *d, const uint64_t *moved)
  */
 static void day_close(struct history_day *d)
 {
+	static const uint64_t none[2] = { 0, 0 };
+
 	if (d->open < d->first)
 		return;
 	if (d->fill.count) {
@@ -116,7 +117,7 @@ static void day_close(struct history_day *d)
 			d->fill.count = 0;
 		else
 			while (gap--)
-				day_push(d, NULL);
+				day_push(d, none);
 	}
 	day_push(d, d->moved);
 	d->newest = d->open;
