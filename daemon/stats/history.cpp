@@ -35,7 +35,7 @@ void history_pass(struct timespec now)
 }
 
 /*
- * speed in hundredths, rounded as "%.2f" rounds its exact value: to nearest,
+ * The speed in hundredths, rounded as "%.2f" rounds its exact value: to nearest,
  * ties to even. Adding and taking away 2^52 rounds the product so; only a
  * product that came out as a half needs its rounding error, which Dekker's
  * split gives exactly (the product of the high half with 100 is exact).
@@ -101,8 +101,8 @@ static void day_push(struct history_day *d, const uint64_t moved[2])
 
 /*
  * The open interval is over, a sample of a later one has come: keep it,
- * after an empty entry for each interval in which the slot took no sample. The interval the slot's first
- * sample fell in is not whole and is not kept.
+ * after an empty entry for each interval in which the slot took no sample.
+ * The interval the slot's first sample fell in is not whole: not kept.
  */
 static void day_close(struct history_day *d)
 {
