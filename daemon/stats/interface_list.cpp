@@ -1,12 +1,14 @@
 #include "stats/interface_list.h"
 
 #include <pthread.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "core/atomic_word.h"
 #include "core/log.h"
 #include "core/uci_conf.h"
+#include "stats/history.h"
 #include "stats/switch_stat.h"
 
 /* Written only through the operations below, and in place by whoever holds a record's pointer. */
@@ -60,17 +62,21 @@ static void interface_unlock(const struct interface_info *slot)
 	pthread_mutex_unlock(guard_of(slot));
 }
 
+void interface_guard_lock(unsigned int index)
+{
+	pthread_mutex_lock(&slot_guard[index]);
+}
+
+void interface_guard_unlock(unsigned int index)
+{
+	pthread_mutex_unlock(&slot_guard[index]);
+}
+
 static void clear_counters(struct interface_info *slot)
 {
+	/* Every figure, the packet totals too: before start-up they are zero anyway. */
 	interface_lock(slot);
-	slot->tx_bytes = 0;
-	slot->last_tx_bytes = 0;
-	slot->rx_bytes = 0;
-	slot->last_rx_bytes = 0;
-	slot->tx_speed = 0.0;
-	slot->rx_speed = 0.0;
-	memset(&slot->curr_time, 0, sizeof(slot->curr_time));
-	memset(&slot->last_time, 0, sizeof(slot->last_time));
+	memset(&slot->tx_bytes, 0, sizeof(*slot) - offsetof(struct interface_info, tx_bytes));
 	memset(slot->ifname, 0, sizeof(slot->ifname));
 	interface_unlock(slot);
 }
@@ -155,17 +161,10 @@ int get_interface_snapshot(unsigned int index, struct interface_info *out)
 
 void interface_store_counters(struct interface_info *slot, const struct interface_info *figures)
 {
+	/* Every field from tx_bytes on is a figure of the pass. */
 	interface_lock(slot);
-	slot->tx_bytes = figures->tx_bytes;
-	slot->last_tx_bytes = figures->last_tx_bytes;
-	slot->rx_bytes = figures->rx_bytes;
-	slot->last_rx_bytes = figures->last_rx_bytes;
-	slot->tx_packets = figures->tx_packets;
-	slot->rx_packets = figures->rx_packets;
-	slot->tx_speed = figures->tx_speed;
-	slot->rx_speed = figures->rx_speed;
-	slot->curr_time = figures->curr_time;
-	slot->last_time = figures->last_time;
+	memcpy(&slot->tx_bytes, &figures->tx_bytes, sizeof(*slot) - offsetof(struct interface_info, tx_bytes));
+	history_sample(slot);
 	interface_unlock(slot);
 }
 
@@ -176,6 +175,7 @@ void interface_set_wired_sum(double tx_speed, double rx_speed)
 	interface_lock(total);
 	total->tx_speed = tx_speed;
 	total->rx_speed = rx_speed;
+	history_sample(total);
 	interface_unlock(total);
 }
 

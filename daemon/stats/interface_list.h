@@ -57,6 +57,13 @@ void set_display_interface2(unsigned int value);
  */
 int get_interface_snapshot(unsigned int index, struct interface_info *out);
 
+/*
+ * The guard of slot index (below INTERFACE_COUNT), for what is kept beside
+ * its record: the slot's history is written and copied under it too.
+ */
+void interface_guard_lock(unsigned int index);
+void interface_guard_unlock(unsigned int index);
+
 /* Both display selections as they stood at one instant. */
 void get_display_pair(int *first, int *second);
 
@@ -72,10 +79,13 @@ void move_display_interface(unsigned int from, unsigned int to);
  * reader never sees half of one update.
  */
 
-/* Store a sampling pass's figures of slot: totals, the previous ones, speeds and times. */
+/*
+ * Store a sampling pass's figures of slot: totals, the previous ones, speeds
+ * and times; the slot's history takes them as its sample of the pass.
+ */
 void interface_store_counters(struct interface_info *slot, const struct interface_info *figures);
 
-/* The speeds of the wired sum slot. */
+/* The speeds of the wired sum slot, and its sample of the pass. */
 void interface_set_wired_sum(double tx_speed, double rx_speed);
 
 /*

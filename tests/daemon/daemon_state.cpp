@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "core/log.h"
+#include "stats/history.h"
 #include "stats/switch_stat.h"
 
 struct interface_info &slot_at(unsigned int i)
@@ -14,8 +15,11 @@ struct interface_info &slot_at(unsigned int i)
 
 void reset_daemon_state()
 {
-	for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
+	for (unsigned int i = 0; i < INTERFACE_COUNT; i++) {
 		memset(&slot_at(i), 0, sizeof(struct interface_info));
+		if (struct slot_history *h = get_history_by_index(i))
+			memset(h, 0, sizeof(*h));
+	}
 	interface_list_seed();
 	set_display_interface1(0);
 	set_display_interface2(3);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "daemon_state.h"
