@@ -21,9 +21,11 @@ vx_web_keep_host_netns() {
 	export VX_WEB_HOST_NETNS=/proc/self/fd/9
 }
 
-# The gateway's arguments for the page: its files, its ACL, and a login for it.
+# The gateway's arguments for the page: its files, its menu (the client
+# runtime's stand-in reads it to tell a read-only login), its ACL.
 vx_web_args() {
 	echo "-h $vx_web_top/packaging/luci-app-veloxd/htdocs -h $vx_web_top/host/luci-runtime/htdocs" \
+		"-h $vx_web_top/packaging/luci-app-veloxd/root" \
 		"-A $vx_web_top/packaging/luci-app-veloxd/root/usr/share/rpcd/acl.d -s $VX_SOCK"
 }
 
