@@ -46,6 +46,11 @@ function readPage(page) {
 				samples: Number(line?.getAttribute('data-samples') || 0),
 				points: (line?.getAttribute('points') || '').split(' ').filter(Boolean).length,
 				ylabels: [...document.querySelectorAll(`#vx-sel${n} svg.vx-graph .ylabel`)].map((t) => t.textContent),
+				dayEmpty: q(`#vx-sel${n} svg.vx-day text.empty`)?.textContent,
+				daySamples: Number(q(`#vx-sel${n} svg.vx-day polyline.line-rx`)?.getAttribute('data-samples') || 0),
+				dayPoints: (q(`#vx-sel${n} svg.vx-day polyline.line-rx`)?.getAttribute('points') || '').split(' ').filter(Boolean).length,
+				bars: [...document.querySelectorAll(`#vx-sel${n} svg.vx-hours rect.bar-rx`)].map((r) => Number(r.dataset.bytes)),
+				dayNote: q(`#vx-sel${n} .vx-day-note`)?.textContent,
 			};
 		};
 		const rows = {};
@@ -119,11 +124,28 @@ try {
 		if (r.method() === 'POST' && new URL(r.url()).pathname === '/ubus/')
 			posts.push(r.postData());
 	});
+	const polls = () => posts.filter((b) => b?.includes('"get_throughput"')).length;
+
+	// veloxd has run a while before the page opens: its graphs are full at once.
+	const kept = await waitUntil('veloxd\'s history of slot 0', async () => {
+		try {
+			return ubus('call', 'veloxd.history', 'get_history', '{"interface1": 0}').rx_speed?.length || 0;
+		} catch {
+			return 0;	/* not on the bus yet */
+		}
+	}, (n) => n >= 12, 60);
 	await page.goto(env.WEB_URL, { waitUntil: 'load' });
 
 	const first = await waitFor(page, 'the first figures', (p) =>
-		!Number.isNaN(kbit(p.sel1.rx)) && Object.keys(p.rows).length === 5 && p.sel1.samples >= 2, 20);
+		!Number.isNaN(kbit(p.sel1.rx)) && Object.keys(p.rows).length === 5 && p.sel1.samples >= 1, 20);
+	const polled = polls();
 	ok('page shows both selections and the five slots of mode ap', first !== null);
+	ok(`opened after veloxd ran ${kept} s, the graph has that many points at once (${first?.sel1.samples} points after ${polled} polls)`,
+		kept && first && first.sel1.samples >= kept && first.sel1.points === first.sel1.samples &&
+		first.sel1.samples - polled >= kept - 2);
+	ok('… both selections', first && first.sel2.samples - polled >= kept - 2, first?.sel2);
+	ok('the day graph says the first 5-minute average is still to come', /^No 5-minute averages yet/.test(first?.sel1.dayEmpty || ''),
+		first?.sel1);
 	ok('wireless mode is shown as access point', /Access point/.test(first?.mode || ''), first?.mode);
 	ok('a login with write access gets enabled controls and no read-only note',
 		first && !first.sel1.disabled && !first.sel2.disabled && first.readonly === null);
@@ -176,6 +198,7 @@ try {
 	const moved = await waitFor(page, 'selection 1 on slot 1', (p) =>
 		/Now showing/.test(p.sel1.result) && within(kbit(p.sel1.tx), expect[1][0], TOL), 15);
 	ok('changing selection 1 to slot 1 moves its figures to slot 1\'s transmit speed', moved !== null);
+	ok('… and its graph shows slot 1\'s last minutes at once', moved && moved.sel1.samples >= kept, moved?.sel1.samples);
 	const disp = ubus('call', 'veloxd', 'get_display_interface');
 	ok('ubus get_display_interface agrees (interface1 = 1, interface2 = 3)',
 		disp.interface1 === 1 && disp.interface2 === 3, JSON.stringify(disp));
@@ -204,6 +227,44 @@ try {
 		await sleep(Number(env.WEB_SCREENSHOT_WAIT || 0) * 1000);
 		await page.screenshot({ path: env.WEB_SCREENSHOT, fullPage: true });
 		console.log(`# screenshot: ${env.WEB_SCREENSHOT}`);
+	}
+
+	// A day takes a day to gather: the day graphs drawn from a made-up full
+	// day in the reply's form, one with amounts, one of speeds only.
+	{
+		const day = await browser.newPage();
+		await day.setViewport({ width: 1100, height: 1250 });
+		const rxBytes = Array.from({ length: 288 }, (_, i) => 1000000 + 1000 * i);
+		await day.setRequestInterception(true);
+		day.on('request', async (r) => {
+			const body = r.postData();
+			if (r.method() !== 'POST' || !body?.includes('"day"'))
+				return r.continue();
+			const calls = JSON.parse(body);
+			const replies = await (await fetch(r.url(), { method: 'POST', body })).json();
+			calls.forEach((c, i) => {
+				const a = c.params?.[3];
+				if (c.params?.[2] !== 'get_history' || a.range !== 'day')
+					return;
+				const made = { interface1: a.interface1, range: 'day', interval: 300, age: 47,
+					tx_speed: rxBytes.map(() => '10.00'), rx_speed: rxBytes.map((b) => (b * 8 / 1024 / 300).toFixed(2)) };
+				if (a.interface1 === 0)
+					Object.assign(made, { tx_bytes: rxBytes.map(() => '384000'), rx_bytes: rxBytes.map(String) });
+				replies[i] = { jsonrpc: '2.0', id: c.id, result: [ 0, made ] };
+			});
+			r.respond({ status: 200, contentType: 'application/json', body: JSON.stringify(replies) });
+		});
+		await day.goto(env.WEB_URL, { waitUntil: 'load' });
+		const d = await waitFor(day, 'the day graphs', (p) => p.sel1.daySamples > 0 && p.sel2.daySamples > 0, 20);
+		const sum = rxBytes.reduce((a, b) => a + b, 0);
+		ok('a full day: 288 five-minute averages, one point each', d && d.sel1.daySamples === 288 && d.sel1.dayPoints === 288, d?.sel1);
+		ok(`… the amount received in each clock hour, summed to the byte (${sum} B in ${d?.sel1.bars.length} bars)`,
+			d && d.sel1.bars.length >= 24 && d.sel1.bars.length <= 25 && d.sel1.bars.reduce((a, b) => a + b, 0) === sum, d?.sel1.bars);
+		ok('… and in words', /received 314\.07 MiB, sent 105\.47 MiB in the last 2[45] hours/.test(d?.sel1.dayNote || ''), d?.sel1.dayNote);
+		ok('a slot of speeds only gets the averages, no amounts, and says so',
+			d && d.sel2.daySamples === 288 && d.sel2.bars.length === 0 && /^Speeds only/.test(d.sel2.dayNote), d?.sel2);
+		await day.close();
+		await page.bringToFront();
 	}
 
 	// A login without the page's write grant.

@@ -84,7 +84,7 @@ function reason(err) {
 
 function modeText(list) {
 	if (list === null)
-		return _('unknown: the figures are unavailable while veloxd is not answering');
+		return _('unknown while the figures are unavailable');
 	if (list.indexOf(3) >= 0)
 		return _('Access point (ap)');
 	if (list.indexOf(7) >= 0)
@@ -427,9 +427,15 @@ return view.extend({
 		var alert = this.$('#vx-alert');
 
 		this.$('#vx-mode').textContent = modeText(null);
-		alert.textContent = this.lastGood
-			? _('veloxd is not answering (%s). The figures below are from %s; the page tries again every second.').format(reason(err), this.lastGood)
-			: _('veloxd is not answering (%s); the page tries again every second.').format(reason(err));
+		if (err && err.name === 'SessionError')
+			alert.textContent = _('The login session has expired: log in again to see current figures.');
+		else if (rpcCode(err) === -32002)
+			alert.textContent = _('This login may not read the figures of veloxd.');
+		else if (this.lastGood)
+			alert.textContent = _('veloxd is not answering (%s). The figures below are from %s; the page tries again every second.')
+				.format(reason(err), this.lastGood);
+		else
+			alert.textContent = _('veloxd is not answering (%s); the page tries again every second.').format(reason(err));
 		alert.style.display = '';
 		/* whatever comes back may have started afresh */
 		this.sel.forEach(function (s) { s.needRecent = true; s.dayDue = 0; });
@@ -488,7 +494,8 @@ return view.extend({
 				box.querySelector('.vx-rx').textContent = formatSpeed(thr['interface' + n + '_rx']);
 			}
 		});
-		if (info)
+		/* port infos go by the list of the poll before; none yet is no news */
+		if (info && (info.length || !list.length))
 			this.updateTable(info);
 		if (thr) {
 			this.lastGood = new Date().toLocaleTimeString();
@@ -539,7 +546,9 @@ return view.extend({
 				drawHours(box.querySelector('.vx-hours'), hours, now);
 			hours.forEach(function (h) { rx += h.rxb; tx += h.txb; });
 			if (entries.length && !hours.length)
-				note.textContent = _('The wired total carries speeds only; LAN port 1 and 2 show the amounts moved.');
+				note.textContent = s.slot === 2
+					? _('Speeds only: the wired total is the sum of LAN port 1 and 2, which show the amounts moved.')
+					: _('Speeds only: veloxd keeps no amounts for this slot.');
 			else if (hours.length)
 				note.textContent = _('Amount moved in each hour: received %s, sent %s in the last %s.').format(
 					formatBytes(rx), formatBytes(tx), N_(hours.length, '%d hour', '%d hours').format(hours.length));
