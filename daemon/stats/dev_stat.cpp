@@ -8,6 +8,7 @@
 
 #include "stats/dev_line_scan.h"
 #include "core/log.h"
+#include "stats/history.h"
 #include "stats/switch_stat.h"
 
 /* Speeds are in units of 1024 bits per second: bits per millisecond / 1.024. */
@@ -195,6 +196,7 @@ void parse_dev_proc(void)
 	}
 	r.pos = r.len = 0;
 	clock_gettime(CLOCK_MONOTONIC, &now);
+	history_pass(now);
 
 	/* Two header lines. */
 	read_line(&r, line, sizeof(line));

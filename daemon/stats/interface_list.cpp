@@ -7,6 +7,7 @@
 #include "core/atomic_word.h"
 #include "core/log.h"
 #include "core/uci_conf.h"
+#include "stats/history.h"
 #include "stats/switch_stat.h"
 
 /* Written only through the operations below, and in place by whoever holds a record's pointer. */
@@ -157,6 +158,18 @@ int get_interface_snapshot(unsigned int index, struct interface_info *out)
 	return 0;
 }
 
+int get_history_snapshot(unsigned int index, int range, struct history_copy *out)
+{
+	struct slot_history *h = get_history_by_index(index);
+
+	if (!h || !out)
+		return -1;
+	interface_lock(&interface_list[index]);
+	history_copy_range(h, range, out);
+	interface_unlock(&interface_list[index]);
+	return 0;
+}
+
 void interface_store_counters(struct interface_info *slot, const struct interface_info *figures)
 {
 	interface_lock(slot);
@@ -170,6 +183,7 @@ void interface_store_counters(struct interface_info *slot, const struct interfac
 	slot->rx_speed = figures->rx_speed;
 	slot->curr_time = figures->curr_time;
 	slot->last_time = figures->last_time;
+	history_sample(slot);
 	interface_unlock(slot);
 }
 
@@ -180,6 +194,7 @@ void interface_set_wired_sum(double tx_speed, double rx_speed)
 	interface_lock(total);
 	total->tx_speed = tx_speed;
 	total->rx_speed = rx_speed;
+	history_sample(total);
 	interface_unlock(total);
 }
 

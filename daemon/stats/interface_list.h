@@ -52,6 +52,15 @@ void set_display_interface2(unsigned int value);
  */
 int get_interface_snapshot(unsigned int index, struct interface_info *out);
 
+struct history_copy;
+
+/*
+ * A raw copy of one range of a slot's history (stats/history.h), taken as
+ * get_interface_snapshot takes the record. Returns 0, or -1 for a slot
+ * without a history.
+ */
+int get_history_snapshot(unsigned int index, int range, struct history_copy *out);
+
 /* Both display selections as they stood at one instant. */
 void get_display_pair(int *first, int *second);
 
@@ -67,10 +76,13 @@ void move_display_interface(unsigned int from, unsigned int to);
  * reader never sees half of one update.
  */
 
-/* Store a sampling pass's figures of slot: totals, the previous ones, speeds and times. */
+/*
+ * Store a sampling pass's figures of slot: totals, the previous ones, speeds
+ * and times; the slot's history takes them as its sample of the pass.
+ */
 void interface_store_counters(struct interface_info *slot, const struct interface_info *figures);
 
-/* The speeds of the wired sum slot. */
+/* The speeds of the wired sum slot, and its sample of the pass. */
 void interface_set_wired_sum(double tx_speed, double rx_speed);
 
 /*

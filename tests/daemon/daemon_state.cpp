@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "core/log.h"
+#include "stats/history.h"
 #include "stats/switch_stat.h"
 
 namespace {
@@ -26,8 +27,11 @@ struct interface_info &slot_at(unsigned int i)
 
 void reset_daemon_state()
 {
-	for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
+	for (unsigned int i = 0; i < INTERFACE_COUNT; i++) {
 		slot_at(i) = pristine.slots[i];
+		if (struct slot_history *h = get_history_by_index(i))
+			memset(h, 0, sizeof(*h));
+	}
 	set_display_interface1(0);
 	set_display_interface2(3);
 	memset(l_ppmap, 0, sizeof(l_ppmap));

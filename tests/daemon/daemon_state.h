@@ -8,7 +8,7 @@
 /* The record of slot i, to arrange a case or look at its outcome. */
 struct interface_info &slot_at(unsigned int i);
 
-/* Put the table, selections, port map, switch totals and log level back as the process started. */
+/* Put the table, histories, selections, port map, switch totals and log level back as the process started. */
 void reset_daemon_state();
 
 /* A pass timestamp of s seconds and ns nanoseconds. */

@@ -1,6 +1,7 @@
 /*
  * Readers on another thread while the sampler updates slots: every snapshot
- * must come from one update, and the display pair must stay whole. Built
+ * must come from one update, every history copy from one pass, and the
+ * display pair must stay whole. Built
  * under ThreadSanitizer this also proves the scheme free of data races.
  */
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "daemon_state.h"
 #include "stats/dev_stat.h"
+#include "stats/history.h"
 #include "stats/interface_list.h"
 
 namespace {
@@ -89,6 +91,85 @@ TEST(Stress, SnapshotsAreWholeUpdates)
 	EXPECT_EQ(failures, 0u);
 	EXPECT_GT(reads, 100u);
 	EXPECT_GT(written.load(), 100u);
+}
+
+/* Pass k, 100 s after pass k - 1: the bridge moves 1000 and 3000 bytes, the wired total's speeds are k and 2 k hundredths. */
+void write_pass(unsigned long long k)
+{
+	history_pass(at((long)(100 * k)));
+	write_update(k);
+	interface_set_wired_sum((double)k / 100.0, (double)k / 50.0);
+}
+
+::testing::AssertionResult whole_recent(const struct history_copy &c)
+{
+	const struct history_recent &r = c.u.recent;
+	uint32_t newest = r.speed[(c.start + c.count - 1) % HISTORY_RECENT][0];
+
+	if (c.count == 0)
+		return ::testing::AssertionSuccess();
+	if (newest != (uint32_t)r.newest.tv_sec / 100 || (c.count < HISTORY_RECENT && c.count != newest))
+		return ::testing::AssertionFailure() << c.count << " entries, newest " << newest << " at "
+						     << r.newest.tv_sec;
+	for (unsigned int i = 0; i < c.count; i++) {
+		const uint32_t *e = r.speed[(c.start + i) % HISTORY_RECENT];
+		if (e[0] != newest - (c.count - 1 - i) || e[1] != 2 * e[0])
+			return ::testing::AssertionFailure() << "entry " << i << " of " << c.count << ": " << e[0];
+	}
+	return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult whole_day(const struct history_copy &c)
+{
+	const struct history_day &d = c.u.day;
+
+	for (unsigned int i = 0; i < c.count; i++) {
+		unsigned int pos = (c.start + i) % HISTORY_DAY;
+		if (d.bytes_lo[pos][0] != 3 * 1000 || d.bytes_lo[pos][1] != 3 * 3000 || d.bytes_hi[pos][0])
+			return ::testing::AssertionFailure() << "interval " << i << " of " << c.count << ": "
+							     << d.bytes_lo[pos][0];
+	}
+	return ::testing::AssertionSuccess();
+}
+
+TEST(Stress, HistoryCopiesAreWholePasses)
+{
+	reset_daemon_state();
+	strcpy(slot_at(9).ifname, "eth0");
+	std::atomic<bool> stop(false);
+	std::atomic<unsigned long long> written(0);
+
+	std::thread sampler([&] {
+		for (unsigned long long k = 1; !stop.load(); k++) {
+			write_pass(k);
+			written.store(k);
+		}
+	});
+
+	struct timespec t0;
+	clock_gettime(CLOCK_MONOTONIC, &t0);
+	unsigned long long reads = 0, failures = 0, full_days = 0;
+	static struct history_copy c;
+	while (seconds_since(t0) < 1.5 || written.load() < 2000) {
+		ASSERT_EQ(get_history_snapshot(2, HISTORY_RANGE_RECENT, &c), 0);
+		history_finish(&c, c.u.recent.newest);
+		::testing::AssertionResult r = whole_recent(c);
+		ASSERT_EQ(get_history_snapshot(9, HISTORY_RANGE_DAY, &c), 0);
+		history_finish(&c, { 0, 0 }); /* raw: the open interval left out */
+		full_days += c.count == HISTORY_DAY;
+		if (r)
+			r = whole_day(c);
+		if (!r && failures++ < 5)
+			ADD_FAILURE() << r.message();
+		reads++;
+		if (seconds_since(t0) > 20)
+			break;
+	}
+	stop.store(true);
+	sampler.join();
+	EXPECT_EQ(failures, 0u);
+	EXPECT_GT(reads, 100u);
+	EXPECT_GT(full_days, 0u) << "the day ring never wrapped while read";
 }
 
 TEST(Stress, DisplayPairUnderTwoWriters)

@@ -32,6 +32,8 @@ int blob_buf_init(struct blob_buf *buf, int id) { return 0; }
 void blob_buf_free(struct blob_buf *buf) { }
 int blobmsg_parse(const struct blobmsg_policy *policy, int n, struct blob_attr **tb, void *data, int len) { return 0; }
 int blobmsg_add_field(struct blob_buf *buf, int type, const char *name, const void *data, int len) { return 0; }
+void *blobmsg_open_nested(struct blob_buf *buf, const char *name, bool array) { return 0; }
+void blob_nest_end(struct blob_buf *buf, void *cookie) { }
 #endif
 
 #ifdef STUB_BLOBMSG_JSON

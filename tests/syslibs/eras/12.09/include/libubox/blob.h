@@ -92,6 +92,8 @@ extern int blob_buf_init(struct blob_buf *buf, int id);
 extern void blob_buf_free(struct blob_buf *buf);
 extern struct blob_attr *blob_new(struct blob_buf *buf, int id, int payload);
 extern struct blob_attr *blob_put_raw(struct blob_buf *buf, const void *ptr, unsigned int len);
+extern void *blob_nest_start(struct blob_buf *buf, int id);
+extern void blob_nest_end(struct blob_buf *buf, void *cookie);
 
 #define __blob_for_each_attr(pos, attr, rem) \
 	for (pos = (void *) attr; \

@@ -85,6 +85,18 @@ static inline int blobmsg_add_string(struct blob_buf *buf, const char *name, con
 	return blobmsg_add_field(buf, BLOBMSG_TYPE_STRING, name, string, strlen(string) + 1);
 }
 
+extern void *blobmsg_open_nested(struct blob_buf *buf, const char *name, bool array);
+
+static inline void *blobmsg_open_array(struct blob_buf *buf, const char *name)
+{
+	return blobmsg_open_nested(buf, name, true);
+}
+
+static inline void blobmsg_close_array(struct blob_buf *buf, void *cookie)
+{
+	blob_nest_end(buf, cookie);
+}
+
 static inline uint32_t blobmsg_get_u32(struct blob_attr *attr)
 {
 	return be32toh(*(uint32_t *) blobmsg_data(attr));

@@ -1,0 +1,133 @@
+/*
+ * The reply of "get_history" as the handler builds it in the reply buffer,
+ * for every kind of argument message a caller can send: what the ubus tool
+ * makes of JSON (integers of 32 and 64 bits, doubles, booleans, strings)
+ * and what it cannot (a table in place of a number).
+ */
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+
+#include <libubox/blobmsg.h>
+#include <libubox/blobmsg_json.h>
+
+#include "daemon_state.h"
+#include "stats/dev_stat.h"
+#include "stats/history.h"
+#include "stats/interface_list.h"
+
+extern "C" {
+#include "rpc/rpc_bus.h"
+#include "rpc/rpc_history.h"
+}
+
+namespace {
+
+/* The reply to the arguments that add builds, read at now, as JSON text. */
+std::string reply(const std::function<void(struct blob_buf *)> &add, struct timespec now = at(1000))
+{
+	static struct blob_buf args;
+
+	blob_buf_init(&args, 0);
+	add(&args);
+	history_reply(args.head, now);
+	char *json = blobmsg_format_json(rpc_buf.head, true);
+	std::string text = json ? json : "(none)";
+	free(json);
+	return text;
+}
+
+std::string reply_json(const char *json, struct timespec now = at(1000))
+{
+	return reply([&](struct blob_buf *b) { ASSERT_TRUE(blobmsg_add_json_from_string(b, json)) << json; }, now);
+}
+
+class HistoryReply : public ::testing::Test {
+protected:
+	static void SetUpTestSuite() { history_policy_init(); }
+	void SetUp() override { reset_daemon_state(); }
+};
+
+TEST_F(HistoryReply, ArgumentsThatNameNoHistoryGetAnEmptyReply)
+{
+	const char *none[] = {
+		"{}",
+		"{\"range\": \"recent\"}",
+		"{\"interface1\": 4}",
+		"{\"interface1\": 12}",
+		"{\"interface1\": -1}",
+		"{\"interface1\": 5000000000}",
+		"{\"interface1\": 0.0}",
+		"{\"interface1\": true}",
+		"{\"interface1\": \"0\"}",
+		"{\"interface1\": 0, \"range\": \"week\"}",
+		"{\"interface1\": 0, \"range\": \"\"}",
+		"{\"interface1\": 0, \"range\": \"Day\"}",
+		"{\"interface2\": 0}",
+	};
+	for (const char *args : none)
+		EXPECT_EQ(reply_json(args), "{}") << args;
+	/* a table where the slot belongs */
+	EXPECT_EQ(reply([](struct blob_buf *b) {
+			  void *t = blobmsg_open_table(b, "interface1");
+			  blobmsg_add_u32(b, "interface1", 0);
+			  blobmsg_close_table(b, t);
+		  }),
+		  "{}");
+}
+
+TEST_F(HistoryReply, RangeRecentUnlessDayIsAsked)
+{
+	const char *empty_recent = "{\"interface1\":9,\"range\":\"recent\",\"interval\":1,\"age\":0,"
+				   "\"tx_speed\":[],\"rx_speed\":[]}";
+
+	EXPECT_EQ(reply_json("{\"interface1\": 9}"), empty_recent);
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"recent\"}"), empty_recent);
+	/* a range of another type counts as missing */
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": 1}"), empty_recent);
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"day\", \"other\": 1}"),
+		  "{\"interface1\":9,\"range\":\"day\",\"interval\":300,\"age\":0,"
+		  "\"tx_speed\":[],\"rx_speed\":[],\"tx_bytes\":[],\"rx_bytes\":[]}");
+	EXPECT_EQ(reply_json("{\"interface1\": 2, \"range\": \"day\"}"),
+		  "{\"interface1\":2,\"range\":\"day\",\"interval\":300,\"age\":0,"
+		  "\"tx_speed\":[],\"rx_speed\":[]}");
+}
+
+/* Full rings: every array one entry per interval, oldest first; the wired total without bytes. */
+TEST_F(HistoryReply, FullRings)
+{
+	unsigned long long tx = 0;
+
+	strcpy(slot_at(9).ifname, "br-lan");
+	/* three passes an interval for 290 intervals, the last one at 87299 s */
+	for (long s = 299; s < 291 * HISTORY_INTERVAL; s += 100) {
+		char line[128];
+
+		history_pass(at(s));
+		snprintf(line, sizeof(line), "br-lan: 0 1 0 0 0 0 0 0 %llu 1 0 0 0 0 0 0\n", tx += 30000);
+		parse_dev_stat_line(line, at(s));
+		interface_set_wired_sum(1.5, 2.5);
+	}
+	auto list = [](const char *text, int n) {
+		std::string out = "[";
+		for (int i = 0; i < n; i++)
+			out += std::string(i ? "," : "") + "\"" + text + "\"";
+		return out + "]";
+	};
+	/* read 20 s after the last interval ended */
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"day\"}", at(87320, 999999999)),
+		  "{\"interface1\":9,\"range\":\"day\",\"interval\":300,\"age\":20,\"tx_speed\":" +
+			  list("2.34", HISTORY_DAY) + ",\"rx_speed\":" + list("0.00", HISTORY_DAY) +
+			  ",\"tx_bytes\":" + list("90000", HISTORY_DAY) + ",\"rx_bytes\":" + list("0", HISTORY_DAY) + "}");
+	EXPECT_EQ(reply_json("{\"interface1\": 2, \"range\": \"day\"}", at(87300)),
+		  "{\"interface1\":2,\"range\":\"day\",\"interval\":300,\"age\":0,\"tx_speed\":" +
+			  list("0.00", HISTORY_DAY) + ",\"rx_speed\":" + list("0.00", HISTORY_DAY) + "}");
+	EXPECT_EQ(reply_json("{\"interface1\": 2}", at(87302)),
+		  "{\"interface1\":2,\"range\":\"recent\",\"interval\":1,\"age\":3,\"tx_speed\":" +
+			  list("1.50", HISTORY_RECENT) + ",\"rx_speed\":" + list("2.50", HISTORY_RECENT) + "}");
+}
+
+} // namespace
