@@ -71,13 +71,13 @@ eq('session access answers for the caller\'s session', await rpc(call(4, sid, 's
 
 // --- list -----------------------------------------------------------------
 eq('list without params: every object path, sorted', await rpc({ jsonrpc: '2.0', id: 'init', method: 'list' }),
-	'{"jsonrpc":"2.0","id":"init","result":["session","veloxd"]}');
+	'{"jsonrpc":"2.0","id":"init","result":["session","veloxd","veloxd.history"]}');
 const sig = '{"veloxd":{"test":{},"get_interface_list":{},"get_display_interface":{},"get_throughput":{},' +
 	'"get_lan_port_info":{"interface1":"number","interface2":"number"},"set_display_interface":{"interface1":"number","interface2":"number"}}}';
 eq('list by name gives the signatures', await rpc({ jsonrpc: '2.0', id: 4, method: 'list', params: ['veloxd'] }),
 	`{"jsonrpc":"2.0","id":4,"result":${sig}}`);
 eq('list by prefix pattern, unknown names left out', await rpc({ jsonrpc: '2.0', id: 5, method: 'list', params: ['velo*', 'nope'] }),
-	`{"jsonrpc":"2.0","id":5,"result":${sig}}`);
+	`{"jsonrpc":"2.0","id":5,"result":${sig.slice(0, -1)},"veloxd.history":{"get_history":{"interface1":"number","range":"string"}}}}`);
 eq('list of [] is {}', await rpc({ jsonrpc: '2.0', id: 6, method: 'list', params: [] }), '{"jsonrpc":"2.0","id":6,"result":{}}');
 
 // --- a mixed batch ----------------------------------------------------------

@@ -473,13 +473,7 @@ return view.extend({
 			if (typeof slot !== 'number')
 				return;
 			self.fillChoices(box.querySelector('.vx-choose'), list, slot);
-			if (s.slot !== slot) {
-				s.slot = slot;
-				s.recent = [];
-				s.day = null;
-				s.needRecent = hasHistory(slot);
-				s.dayDue = 0;
-			}
+			self.follow(s, slot);
 			history.forEach(function (h) {
 				if (h.sel !== n - 1 || h.slot !== slot)
 					return;
@@ -502,6 +496,18 @@ return view.extend({
 			this.$('#vx-updated').textContent = this.lastGood;
 		}
 		this.redraw();
+	},
+
+	/* A selection on another slot starts its graphs afresh, and the next
+	 * poll asks for the slot's history. */
+	follow: function (s, slot) {
+		if (typeof slot !== 'number' || s.slot === slot)
+			return;
+		s.slot = slot;
+		s.recent = [];
+		s.day = null;
+		s.needRecent = hasHistory(slot);
+		s.dayDue = 0;
 	},
 
 	/* true when the reply replaced the last minutes, which then end with
@@ -599,6 +605,8 @@ return view.extend({
 		}).then(function (display) {
 			var now = display['interface' + n];
 
+			self.follow(self.sel[n - 1], now);
+			self.redraw();
 			result.textContent = now === slot
 				? _('Now showing %s').format(slotLabel(slot))
 				: _('veloxd kept %s').format(slotLabel(now));
