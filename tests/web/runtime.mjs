@@ -280,7 +280,7 @@ try {
 		eq('poll.add: the first add starts polling and runs fn at once; a second add of it is refused; bad arguments throw', p0,
 			{ active0: false, added: true, sync: 1, dup: false, notfn: 'TypeError: Invalid argument to LuCI.poll.add()',
 				nan: 'TypeError: Invalid argument to LuCI.poll.add()', ind: 'active' });
-		const pt = await waitUntil('eleven ticks', () => page.evaluate(() => ({ ...pt })), (t) => t.n - t.base >= 11, 40);
+		const pt = await waitUntil('eleven ticks', () => page.evaluate(() => ({ ...pt })), (t) => t.n - t.base >= 11, 120);
 		ok('a slow call never overlaps itself', pt && pt.slow === 1, pt);
 		ok('a synchronous throw disarms the entry for good', pt && pt.thr === 1, pt);
 		ok('a rejection re-arms it', pt && pt.rej >= 5, pt);
