@@ -6,6 +6,10 @@
  * dom and E(), raise/error with their stack lines, and the boot that turns
  * the header's env into L. rpc.js and ui.js are loaded as modules, cbi.js
  * supplies _() and String.prototype.format.
+ *
+ * Left out, as no view of ours uses them: form, uci, fs and the other file
+ * modules, the boot's feature and preload queries, translation catalogues,
+ * ui's widgets and tables, the object form of rpc.declare's params.
  */
 (function (window, document) {
 	'use strict';

@@ -513,7 +513,7 @@ return view.extend({
 	/* true when the reply replaced the last minutes, which then end with
 	 * this poll's figures */
 	takeHistory: function (s, h, now) {
-		var r = h.reply;
+		var r = h.reply, age;
 
 		if (h.range === 'recent') {
 			s.needRecent = false;
@@ -530,8 +530,10 @@ return view.extend({
 			return false;
 		}
 		s.day = { reply: r, at: now / 1000 };
-		/* the next entry is due when the newest is five minutes old */
-		s.dayDue = now + (r.rx_speed.length ? Math.max(STEP - (+r.age || 0) + 2, 10) : 60) * 1000;
+		/* the next entry is due when the newest is five minutes old; a slot
+		 * that is not sampled now is asked again in five minutes */
+		age = +r.age || 0;
+		s.dayDue = now + (!r.rx_speed.length ? 60 : age < STEP ? Math.max(STEP - age + 2, 10) : STEP) * 1000;
 		return false;
 	},
 
