@@ -207,7 +207,8 @@ function hourTicks(f, end) {
 	for (t = d.getTime() / 1000 + 3600; t <= end; t += 3600) {
 		var h = new Date(t * 1000).getHours();
 
-		if (h % every === 0)
+		/* none so close to the left edge that it crowds the axis */
+		if (h % every === 0 && dayX(f, end, t) - f.x0 > 20)
 			xTick(f, dayX(f, end, t), '%02d:00'.format(h));
 	}
 }
@@ -558,8 +559,8 @@ return view.extend({
 					? _('Speeds only: the wired total is the sum of LAN port 1 and 2, which show the amounts moved.')
 					: _('Speeds only: veloxd keeps no amounts for this slot.');
 			else if (hours.length)
-				note.textContent = _('Amount moved in each hour: received %s, sent %s in the last %s.').format(
-					formatBytes(rx), formatBytes(tx), N_(hours.length, '%d hour', '%d hours').format(hours.length));
+				note.textContent = _('Amount moved in each hour: received %s, sent %s in %s.').format(
+					formatBytes(rx), formatBytes(tx), N_(hours.length, 'the last hour', 'the last %d hours').format(hours.length));
 			else
 				note.textContent = '';
 		});
