@@ -548,7 +548,7 @@ return view.extend({
 			entries = s.day && s.day.reply ? dayEntries(s.day.reply, s.day.at) : [];
 			drawDay(box.querySelector('.vx-day'), entries, now, !hasHistory(s.slot) ? _('veloxd keeps no history for a spare slot')
 				: s.day && s.day.none ? _('The history of this slot is not available')
-				: s.day ? _('No 5-minute averages yet: the first comes five minutes after veloxd starts') : null);
+				: s.day ? _('No 5-minute averages yet: the first comes 5 to 10 minutes after veloxd starts') : null);
 			hours = entries.length && entries[0].rxb !== null ? hourSums(entries) : [];
 			box.querySelector('.vx-hours').style.display = hours.length ? '' : 'none';
 			if (hours.length)
