@@ -1,9 +1,6 @@
 /* Bus connection, the published objects "veloxd" and "veloxd.history", and the event loop. */
 #include "rpc/rpc.h"
 
-#include <stdbool.h>
-#include <string.h>
-
 #include <libubox/uloop.h>
 #include <libubus.h>
 
@@ -18,43 +15,48 @@
 
 struct ubus_context *rpc_ctx;
 
+/* The methods of both objects: the six of "veloxd", then those of "veloxd.history". */
 static const struct {
 	const char *name;
 	ubus_handler_t handler;
-	bool takes_args;
+	struct blobmsg_policy *policy;	/* null: the method takes no arguments */
 } rpc_method_table[] = {
-	{ "test", ubus_test, false },
-	{ "get_interface_list", ubus_get_interface_list, false },
-	{ "get_display_interface", ubus_get_display_interface, false },
-	{ "get_throughput", ubus_get_throughput, false },
-	{ "get_lan_port_info", ubus_get_lan_port_info, true },
-	{ "set_display_interface", ubus_set_display_interface, true },
+	{ "test", ubus_test, NULL },
+	{ "get_interface_list", ubus_get_interface_list, NULL },
+	{ "get_display_interface", ubus_get_display_interface, NULL },
+	{ "get_throughput", ubus_get_throughput, NULL },
+	{ "get_lan_port_info", ubus_get_lan_port_info, interface_policy },
+	{ "set_display_interface", ubus_set_display_interface, interface_policy },
+	/* beside "veloxd", so that object keeps its six methods as they are */
+	{ "get_history", ubus_get_history, history_policy },
 };
 
-#define RPC_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
+#define RPC_METHOD_COUNT 6
+#define HISTORY_METHOD_COUNT 1
+#define ALL_METHOD_COUNT ((int)(sizeof(rpc_method_table) / sizeof(rpc_method_table[0])))
 
-static struct ubus_method rpc_methods[RPC_METHOD_COUNT];
+/* Both policies have RPC_ARGS_MAX entries. */
+typedef char rpc_policy_sizes[__RPC_ARG_MAX == RPC_ARGS_MAX && __HISTORY_ARG_MAX == RPC_ARGS_MAX ? 1 : -1];
+
+static struct ubus_method rpc_methods[ALL_METHOD_COUNT];
 static struct ubus_object_type rpc_object_type;
 static struct ubus_object rpc_object;
 
-/* Beside "veloxd", so that object keeps its six methods as they are. */
-static struct ubus_method history_methods[1];
 static struct ubus_object_type history_object_type;
 static struct ubus_object history_object;
 
 /*
  * Filled member by member: the records gained members between library
- * generations and their initialiser macros do not compile everywhere.
+ * generations and their initialiser macros do not compile everywhere. They
+ * are static, so the members not named here are zero.
  */
 static void object_init(struct ubus_object *obj, struct ubus_object_type *type, const char *name,
 			struct ubus_method *methods, int n_methods)
 {
-	memset(type, 0, sizeof(*type));
 	type->name = name;
 	type->methods = methods;
 	type->n_methods = n_methods;
 
-	memset(obj, 0, sizeof(*obj));
 	obj->name = name;
 	obj->type = type;
 	obj->methods = methods;
@@ -66,24 +68,17 @@ static void rpc_object_init(void)
 	int i;
 
 	rpc_policy_init();
-	memset(rpc_methods, 0, sizeof(rpc_methods));
-	for (i = 0; i < RPC_METHOD_COUNT; i++) {
+	for (i = 0; i < ALL_METHOD_COUNT; i++) {
 		rpc_methods[i].name = rpc_method_table[i].name;
 		rpc_methods[i].handler = rpc_method_table[i].handler;
-		if (!rpc_method_table[i].takes_args)
+		if (!rpc_method_table[i].policy)
 			continue;
-		rpc_methods[i].policy = interface_policy;
-		rpc_methods[i].n_policy = __RPC_ARG_MAX;
+		rpc_methods[i].policy = rpc_method_table[i].policy;
+		rpc_methods[i].n_policy = RPC_ARGS_MAX;
 	}
 	object_init(&rpc_object, &rpc_object_type, RPC_OBJECT_NAME, rpc_methods, RPC_METHOD_COUNT);
-
-	history_policy_init();
-	memset(history_methods, 0, sizeof(history_methods));
-	history_methods[0].name = "get_history";
-	history_methods[0].handler = ubus_get_history;
-	history_methods[0].policy = history_policy;
-	history_methods[0].n_policy = __HISTORY_ARG_MAX;
-	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, history_methods, 1);
+	object_init(&history_object, &history_object_type, HISTORY_OBJECT_NAME, rpc_methods + RPC_METHOD_COUNT,
+		    HISTORY_METHOD_COUNT);
 }
 
 /*
@@ -131,9 +126,9 @@ void rpc_run(void)
 		log_error("Register RPC methods failed\n");
 		goto out;
 	}
-	/* Without it the six methods still serve. */
+	/* Without the history the six methods still serve. */
 	if (ubus_add_object(rpc_ctx, &history_object) != 0)
-		log_error("Register history methods failed\n");
+		log_error("Register RPC methods failed\n");
 	/* Its result, where there is one, says nothing the daemon acts on. */
 	uloop_run();
 out:

@@ -1,28 +1,27 @@
 #ifndef VELOXD_RPC_HISTORY_H
 #define VELOXD_RPC_HISTORY_H
 
-/* The "veloxd.history" object's method and its arguments: C code only. */
+/* The method of the "veloxd.history" object. Library types by name only. */
 #include <time.h>
 
-#include <libubus.h>
+struct blob_attr;
+struct ubus_context;
+struct ubus_object;
+struct ubus_request_data;
 
-/* Positions in history_policy. */
-enum history_arg {
-	HISTORY_ARG_INTERFACE1,
-	HISTORY_ARG_RANGE,
-	__HISTORY_ARG_MAX,
-};
-
-extern struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
-
-/* Fill history_policy; done once, before the object is published. */
-void history_policy_init(void);
-
+#ifdef __cplusplus
 /* Build the reply to the arguments msg at now (monotonic) in rpc_buf: empty when they name no history. */
 void history_reply(struct blob_attr *msg, struct timespec now);
+
+extern "C" {
+#endif
 
 int ubus_get_history(struct ubus_context *ctx, struct ubus_object *obj,
 		     struct ubus_request_data *req, const char *method,
 		     struct blob_attr *msg);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

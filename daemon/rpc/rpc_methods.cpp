@@ -20,7 +20,7 @@ extern "C" {
 #define RPC_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 /* Every figure of a record travels as text, formatted into a cleared buffer. */
-static void rpc_add_u64(const char *name, uint64_t value)
+void rpc_add_u64(const char *name, uint64_t value)
 {
 	char text[RPC_TEXT_SIZE];
 
@@ -29,7 +29,7 @@ static void rpc_add_u64(const char *name, uint64_t value)
 	rpc_reply_add_string(name, text);
 }
 
-static void rpc_add_speed(const char *name, double value)
+void rpc_add_speed(const char *name, double value)
 {
 	char text[RPC_TEXT_SIZE];
 

@@ -8,6 +8,12 @@ struct ubus_object;
 struct ubus_request_data;
 
 #ifdef __cplusplus
+#include <stdint.h>
+
+/* Figures as reply text, formatted as every method sends them: "%llu" and "%.2lf". */
+void rpc_add_u64(const char *name, uint64_t value);
+void rpc_add_speed(const char *name, double value);
+
 extern "C" {
 #endif
 

@@ -12,37 +12,85 @@
 /* One buffer for every reply: only the event-loop thread touches it. */
 struct blob_buf rpc_buf;
 struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
+struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
 
-static const struct {
+/*
+ * Its storage is static and larger than the largest reply, a day of history:
+ * four arrays of 288 texts of at most 13 characters, 24 bytes each as blob
+ * attributes, after four fields of less than 100 bytes. It is never
+ * reallocated, so a large reply leaves no copies of itself on the heap, and
+ * only as much of it as replies have used is ever touched.
+ */
+#define RPC_REPLY_SIZE (28 * 1024)
+static uint32_t rpc_reply_storage[RPC_REPLY_SIZE / 4];
+
+static bool rpc_reply_full(struct blob_buf *buf, int minlen)
+{
+	return false;
+}
+
+struct rpc_arg_entry {
 	const char *name;
 	enum blobmsg_type type;
-} rpc_arg_table[__RPC_ARG_MAX] = {
+};
+
+static const struct rpc_arg_entry rpc_arg_table[__RPC_ARG_MAX] = {
 	[RPC_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
 	[RPC_ARG_INTERFACE2] = { "interface2", BLOBMSG_TYPE_INT32 },
 };
 
-/* By member name: the record's layout is not the same in every generation. */
-void rpc_policy_init(void)
+static const struct rpc_arg_entry history_arg_table[__HISTORY_ARG_MAX] = {
+	[HISTORY_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
+	[HISTORY_ARG_RANGE] = { "range", BLOBMSG_TYPE_STRING },
+};
+
+/* By member name (the others stay zero): the record's layout is not the same in every generation. */
+static void policy_fill(struct blobmsg_policy *policy, const struct rpc_arg_entry *table, int n)
 {
 	int i;
 
-	memset(interface_policy, 0, sizeof(interface_policy));
-	for (i = 0; i < __RPC_ARG_MAX; i++) {
-		interface_policy[i].name = rpc_arg_table[i].name;
-		interface_policy[i].type = rpc_arg_table[i].type;
+	for (i = 0; i < n; i++) {
+		policy[i].name = table[i].name;
+		policy[i].type = table[i].type;
+	}
+}
+
+void rpc_policy_init(void)
+{
+	rpc_buf.buf = rpc_reply_storage;
+	rpc_buf.buflen = sizeof(rpc_reply_storage);
+	rpc_buf.grow = rpc_reply_full;
+	policy_fill(interface_policy, rpc_arg_table, __RPC_ARG_MAX);
+	policy_fill(history_policy, history_arg_table, __HISTORY_ARG_MAX);
+}
+
+static void parse(const struct blobmsg_policy *policy, int n, struct blob_attr *msg, struct rpc_args *args)
+{
+	struct blob_attr *tb[RPC_ARGS_MAX];
+	int i;
+
+	blobmsg_parse(policy, n, tb, blob_data(msg), blob_len(msg));
+	for (i = 0; i < n; i++) {
+		args->present[i] = tb[i] != NULL;
+		args->value[i] = 0;
+		args->text[i] = NULL;
+		if (!tb[i])
+			continue;
+		if (policy[i].type == BLOBMSG_TYPE_STRING)
+			args->text[i] = blobmsg_get_string(tb[i]);
+		else
+			args->value[i] = blobmsg_get_u32(tb[i]);
 	}
 }
 
 void rpc_parse_args(struct blob_attr *msg, struct rpc_args *args)
 {
-	struct blob_attr *tb[__RPC_ARG_MAX];
-	int i;
+	parse(interface_policy, __RPC_ARG_MAX, msg, args);
+}
 
-	blobmsg_parse(interface_policy, __RPC_ARG_MAX, tb, blob_data(msg), blob_len(msg));
-	for (i = 0; i < __RPC_ARG_MAX; i++) {
-		args->present[i] = tb[i] != NULL;
-		args->value[i] = tb[i] ? blobmsg_get_u32(tb[i]) : 0;
-	}
+void rpc_parse_history_args(struct blob_attr *msg, struct rpc_args *args)
+{
+	parse(history_policy, __HISTORY_ARG_MAX, msg, args);
 }
 
 void rpc_reply_init(void)
@@ -63,6 +111,16 @@ void rpc_reply_add_string(const char *name, const char *text)
 void rpc_reply_add_json(const char *name, struct json_object *obj)
 {
 	blobmsg_add_json_element(&rpc_buf, name, obj);
+}
+
+void *rpc_reply_open_array(const char *name)
+{
+	return blobmsg_open_array(&rpc_buf, name);
+}
+
+void rpc_reply_close_array(void *cookie)
+{
+	blobmsg_close_array(&rpc_buf, cookie);
 }
 
 void rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)

@@ -25,21 +25,39 @@ enum rpc_arg {
 	__RPC_ARG_MAX,
 };
 
-struct rpc_args {
-	int present[__RPC_ARG_MAX];
-	uint32_t value[__RPC_ARG_MAX];
+/* Positions in history_policy, the arguments of "veloxd.history", and in rpc_args. */
+enum rpc_history_arg {
+	HISTORY_ARG_INTERFACE1,
+	HISTORY_ARG_RANGE,
+	__HISTORY_ARG_MAX,
 };
 
-/* Fill interface_policy; done once, before the object is published. */
+#define RPC_ARGS_MAX 2
+
+struct rpc_args {
+	int present[RPC_ARGS_MAX];
+	uint32_t value[RPC_ARGS_MAX];		/* a 32-bit integer's */
+	const char *text[RPC_ARGS_MAX];		/* a string's, in the message */
+};
+
+/*
+ * Fill interface_policy and history_policy, and give rpc_buf its storage;
+ * done once, before the objects are published.
+ */
 void rpc_policy_init(void);
 
-/* An argument that is absent or not a 32-bit integer is not present. */
+/* The arguments of a "veloxd" method; one that is absent or of another type is not present. */
 void rpc_parse_args(struct blob_attr *msg, struct rpc_args *args);
+/* The same for "veloxd.history". */
+void rpc_parse_history_args(struct blob_attr *msg, struct rpc_args *args);
 
 void rpc_reply_init(void);
 void rpc_reply_add_u32(const char *name, uint32_t value);
 void rpc_reply_add_string(const char *name, const char *text);
 void rpc_reply_add_json(const char *name, struct json_object *obj);
+/* An array in the reply: what is added until it is closed goes in it, with a null name. */
+void *rpc_reply_open_array(const char *name);
+void rpc_reply_close_array(void *cookie);
 void rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
 
 #ifdef __cplusplus

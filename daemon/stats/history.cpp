@@ -1,9 +1,7 @@
 #include "stats/history.h"
 
-#include <stdio.h>
 #include <string.h>
 
-#include "stats/dev_stat.h"
 #include "stats/interface_list.h"
 
 /* The slots with a role, each with a history of its own; -1: none. */
@@ -12,9 +10,12 @@ static const int8_t history_index[INTERFACE_COUNT] = { 0, 1, 2, 3, -1, -1, -1, 4
 
 static struct slot_history history[HISTORY_SLOTS];
 
-/* Owned by the sampler thread: the pass under way, and what the wired ports moved in it. */
-static uint32_t pass_number;
-static struct timeval pass_time;
+/*
+ * Owned by the sampler thread: the pass under way (numbered from 2, so no
+ * pass follows a slot's pass 0 of never), and what the wired ports moved in it.
+ */
+static uint32_t pass_number = 1;
+static struct timespec pass_time;
 static uint64_t wired_moved[2];
 
 #define BYTES_MAX ((1ull << 40) - 1)
@@ -29,34 +30,33 @@ struct slot_history *get_history_by_index(unsigned int index)
 void history_pass(struct timespec now)
 {
 	pass_number++;
-	pass_time.tv_sec = now.tv_sec;
-	pass_time.tv_usec = now.tv_nsec / 1000;
+	pass_time = now;
 	wired_moved[0] = wired_moved[1] = 0;
 }
 
 /*
- * The exact value of speed in hundredths, rounded to nearest with ties to
- * even as "%.2f" rounds it, so the text agrees with the other methods'. In
- * integers: the mantissa times 100 fits in 64 bits.
+ * speed in hundredths, rounded as "%.2f" rounds its exact value: to nearest,
+ * ties to even. Adding and taking away 2^52 rounds the product so; only a
+ * product that came out as a half needs its rounding error, which Dekker's
+ * split gives exactly (the product of the high half with 100 is exact).
  */
 static uint32_t hundredths(double speed)
 {
-	uint64_t bits, n, q, rest, half;
-	int shift;
+	const double ROUND = 4503599627370496.0;
+	double y = speed * 100.0, q, c, hi, err;
 
-	memcpy(&bits, &speed, sizeof(bits));
-	shift = 1075 - (int)(bits >> 52);
-	if ((bits >> 63) || shift > 60)
-		return 0;	/* negative, or below 0.005 */
-	if (shift <= 0)
-		return UINT32_MAX;
-	n = ((bits & ((1ull << 52) - 1)) | (1ull << 52)) * 100;
-	q = n >> shift;
-	rest = n & ((1ull << shift) - 1);
-	half = 1ull << (shift - 1);
-	if (rest > half || (rest == half && (q & 1)))
-		q++;
-	return q > UINT32_MAX ? UINT32_MAX : (uint32_t)q;
+	/* Speeds are never negative; far beyond any link, or not a number, is the cap. */
+	if (!(y < (double)INT32_MAX))
+		return INT32_MAX;
+	q = (y + ROUND) - ROUND;
+	if (y - q == 0.5 || q - y == 0.5) {
+		c = speed * 134217729.0;
+		hi = c - (c - speed);
+		err = (hi * 100.0 - y) + (speed - hi) * 100.0;
+		if (err != 0.0)
+			q = err > 0.0 ? y + 0.5 : y - 0.5;
+	}
+	return (uint32_t)(int32_t)q;
 }
 
 /* A total that went down was reset: what it counted since is its new value. */
@@ -91,7 +91,7 @@ static void day_push(struct history_day *d, const uint64_t moved[2])
 	unsigned int pos = d->fill.next;
 
 	for (int i = 0; i < 2; i++) {
-		uint64_t b = moved[i] > BYTES_MAX ? BYTES_MAX : moved[i];
+		uint64_t b = moved[i] >> 40 ? BYTES_MAX : moved[i];
 
 		d->bytes_lo[pos][i] = (uint32_t)b;
 		d->bytes_hi[pos][i] = (uint8_t)(b >> 32);
@@ -100,8 +100,8 @@ static void day_push(struct history_day *d, const uint64_t moved[2])
 }
 
 /*
- * The open interval is over: keep it, after an empty entry for each
- * interval in which the slot took no sample. The interval the slot's first
+ * The open interval is over, a sample of a later one has come: keep it,
+ * after an empty entry for each interval in which the slot took no sample. The interval the slot's first
  * sample fell in is not whole and is not kept.
  */
 static void day_close(struct history_day *d)
@@ -123,8 +123,11 @@ static void day_close(struct history_day *d)
 	d->newest = d->open;
 }
 
-static void day_add(struct history_day *d, uint32_t interval, const uint64_t moved[2])
+/* The interval of the pass's time is open: the one before, if any, is over. */
+static void day_open(struct history_day *d)
 {
+	uint32_t interval = (uint32_t)pass_time.tv_sec / HISTORY_INTERVAL;
+
 	if (!d->first) {
 		d->first = interval + 1;
 		d->open = interval;
@@ -133,92 +136,79 @@ static void day_add(struct history_day *d, uint32_t interval, const uint64_t mov
 		d->open = interval;
 		d->moved[0] = d->moved[1] = 0;
 	}
-	d->moved[0] += moved[0];
-	d->moved[1] += moved[1];
 }
 
 void history_sample(const struct interface_info *rec)
 {
 	struct slot_history *h = get_history_by_index((unsigned int)rec->index);
-	uint64_t moved[2] = { 0, 0 };
 	bool follows;
 
 	if (!h)
 		return;
-	follows = h->pass != 0 && h->pass + 1 == pass_number;
-	if (rec->index == SLOT_WIRED_SUM) {
-		moved[0] = wired_moved[0];
-		moved[1] = wired_moved[1];
-	} else if (follows) {
-		/* What moved while the slot was not sampled belongs to no interval it was sampled in. */
-		moved[0] = moved_since(rec->tx_bytes, rec->last_tx_bytes);
-		moved[1] = moved_since(rec->rx_bytes, rec->last_rx_bytes);
-		if (rec->index == SLOT_LAN_A || rec->index == SLOT_LAN_B) {
-			wired_moved[0] += moved[0];
-			wired_moved[1] += moved[1];
-		}
-	}
+	follows = h->pass + 1 == pass_number;
 	h->pass = pass_number;
 	recent_add(&h->recent, rec, follows);
-	day_add(&h->day, (uint32_t)pass_time.tv_sec / HISTORY_INTERVAL, moved);
-}
+	day_open(&h->day);
+	for (int i = 0; i < 2; i++) {
+		uint64_t moved = wired_moved[i];
 
-void history_copy_range(const struct slot_history *h, int range, struct history_copy *out)
-{
-	out->range = range;
-	if (range == HISTORY_RANGE_DAY)
-		out->u.day = h->day;
-	else
-		out->u.recent = h->recent;
-}
-
-void history_finish(struct history_copy *c, struct timeval now)
-{
-	struct history_day *d = &c->u.day;
-	unsigned int len = HISTORY_RECENT;
-	int32_t age;
-
-	if (c->range == HISTORY_RANGE_DAY) {
-		len = HISTORY_DAY;
-		if (d->first && d->open < (uint32_t)now.tv_sec / HISTORY_INTERVAL)
-			day_close(d);
-		age = (int32_t)((uint32_t)now.tv_sec - (d->newest + 1) * HISTORY_INTERVAL);
-	} else {
-		age = timeval_diff(now, c->u.recent.newest) / 1000;
+		if (rec->index != SLOT_WIRED_SUM) {
+			/* What moved while the slot was not sampled belongs to no interval it was sampled in. */
+			if (!follows)
+				continue;
+			moved = i ? moved_since(rec->rx_bytes, rec->last_rx_bytes)
+				  : moved_since(rec->tx_bytes, rec->last_tx_bytes);
+			if (rec->index == SLOT_LAN_A || rec->index == SLOT_LAN_B)
+				wired_moved[i] += moved;
+		}
+		h->day.moved[i] += moved;
 	}
-	c->count = c->u.fill.count;
-	c->start = (c->u.fill.next + len - c->count) % len;
-	c->age = c->count && age > 0 ? (unsigned int)age : 0;
 }
 
 int history_read(unsigned int slot, int range, struct timespec now, struct history_copy *out)
 {
-	struct timeval tv;
+	const struct slot_history *h = get_history_by_index(slot);
+	struct history_day *d = &out->u.day;
+	struct timespec *newest = &out->u.recent.newest;
+	bool day = range == HISTORY_RANGE_DAY;
+	unsigned int len = HISTORY_RECENT;
+	int32_t age;
 
-	if (get_history_snapshot(slot, range, out) != 0)
+	if (!h)
 		return -1;
-	tv.tv_sec = now.tv_sec;
-	tv.tv_usec = now.tv_nsec / 1000;
-	history_finish(out, tv);
+	out->range = range;
+	interface_guard_lock(slot);
+	memcpy(&out->u, day ? (const void *)&h->day : (const void *)&h->recent,
+	       day ? sizeof(h->day) : sizeof(h->recent));
+	interface_guard_unlock(slot);
+	if (day) {
+		len = HISTORY_DAY;
+		age = (int32_t)((uint32_t)now.tv_sec - (d->newest + 1) * HISTORY_INTERVAL);
+	} else {
+		age = (int32_t)(now.tv_sec - newest->tv_sec) - (now.tv_nsec < newest->tv_nsec);
+	}
+	out->count = out->u.fill.count;
+	out->start = (out->u.fill.next + len - out->count) % len;
+	out->age = out->count && age > 0 ? (unsigned int)age : 0;
 	return 0;
 }
 
-void history_text(const struct history_copy *c, int field, unsigned int i, char *text, unsigned int size)
+static unsigned int position(const struct history_copy *c, unsigned int i, unsigned int len)
 {
-	unsigned int dir = (unsigned int)field & 1;
-	unsigned int pos;
-	uint64_t bytes;
+	return (c->start + i) % len;
+}
 
-	if (c->range != HISTORY_RANGE_DAY) {
-		uint32_t h = c->u.recent.speed[(c->start + i) % HISTORY_RECENT][dir];
+uint64_t history_bytes(const struct history_copy *c, int dir, unsigned int i)
+{
+	unsigned int pos = position(c, i, HISTORY_DAY);
 
-		snprintf(text, size, "%u.%02u", (unsigned int)(h / 100), (unsigned int)(h % 100));
-		return;
-	}
-	pos = (c->start + i) % HISTORY_DAY;
-	bytes = ((uint64_t)c->u.day.bytes_hi[pos][dir] << 32) | c->u.day.bytes_lo[pos][dir];
-	if (field >= HISTORY_TX_BYTES)
-		snprintf(text, size, "%llu", (unsigned long long)bytes);
-	else	/* the average over the interval, by the rate rule of the pass */
-		snprintf(text, size, "%.2lf", ((double)(int64_t)(bytes * 8) / 1.024) / (HISTORY_INTERVAL * 1000.0));
+	return ((uint64_t)c->u.day.bytes_hi[pos][dir] << 32) | c->u.day.bytes_lo[pos][dir];
+}
+
+double history_speed(const struct history_copy *c, int dir, unsigned int i)
+{
+	if (c->range != HISTORY_RANGE_DAY)
+		return (int32_t)c->u.recent.speed[position(c, i, HISTORY_RECENT)][dir] / 100.0;
+	/* the average over the interval: bits per second over 1024 */
+	return (double)(int64_t)history_bytes(c, dir, i) * (8.0 / 1024 / HISTORY_INTERVAL);
 }

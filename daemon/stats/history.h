@@ -6,7 +6,7 @@
  * only: the speeds of the last HISTORY_RECENT samples, and a day of
  * five-minute intervals with the bytes moved in each. The sampling pass
  * writes a slot's history under the slot's guard; the bus service reads a
- * copy. Its C code includes this header too.
+ * copy.
  */
 #include <stdint.h>
 #include <sys/time.h>
@@ -40,7 +40,7 @@ struct history_fill {
 /* Speeds in hundredths of 1024 bit/s: the two decimals of their text, exactly. */
 struct history_recent {
 	struct history_fill fill;
-	struct timeval newest;	/* pass time of the newest sample */
+	struct timespec newest;	/* pass time of the newest sample */
 	uint32_t speed[HISTORY_RECENT][2];
 };
 
@@ -65,7 +65,7 @@ struct slot_history {
 	struct history_day day;
 };
 
-/* One range of one slot as a reply shows it: copied under the slot's guard, then finished. */
+/* One range of one slot as a reply shows it: copied under the slot's guard, then completed. */
 struct history_copy {
 	int range;
 	unsigned int count;	/* entries, oldest first */
@@ -94,23 +94,18 @@ void history_pass(struct timespec now);
  */
 void history_sample(const struct interface_info *rec);
 
-/* Copy one range of h raw; the caller holds the slot's guard. */
-void history_copy_range(const struct slot_history *h, int range, struct history_copy *out);
-
-extern "C" {
-#endif
-
-/* Count, position and age of a raw copy at now; an interval over by now counts as complete. */
-void history_finish(struct history_copy *c, struct timeval now);
-
-/* Copy one range of one slot and finish it at now (monotonic); -1 for a slot without a history. */
+/*
+ * Copy one range of one slot as a reply at now (monotonic) shows it; -1 for
+ * a slot without a history. The day holds the intervals the slot's samples
+ * have closed: an interval is kept at the slot's first sample after it.
+ */
 int history_read(unsigned int slot, int range, struct timespec now, struct history_copy *out);
 
-/* Entry i (0 is the oldest) of one field as reply text: "%.2lf" speeds, "%llu" bytes. */
-void history_text(const struct history_copy *c, int field, unsigned int i, char *text, unsigned int size);
+/* Entry i of a copy (0 is the oldest), transmit (dir 0) or receive: speed in 1024 bit/s, the day's averages. */
+double history_speed(const struct history_copy *c, int dir, unsigned int i);
 
-#ifdef __cplusplus
-}
+/* Bytes moved in day entry i. */
+uint64_t history_bytes(const struct history_copy *c, int dir, unsigned int i);
 #endif
 
 #endif

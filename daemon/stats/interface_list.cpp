@@ -1,6 +1,7 @@
 #include "stats/interface_list.h"
 
 #include <pthread.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -65,17 +66,21 @@ static void interface_unlock(const struct interface_info *slot)
 	pthread_mutex_unlock(guard_of(slot));
 }
 
+void interface_guard_lock(unsigned int index)
+{
+	pthread_mutex_lock(&slot_guard[index]);
+}
+
+void interface_guard_unlock(unsigned int index)
+{
+	pthread_mutex_unlock(&slot_guard[index]);
+}
+
 static void clear_counters(struct interface_info *slot)
 {
+	/* Every figure, the packet totals too: before start-up they are zero anyway. */
 	interface_lock(slot);
-	slot->tx_bytes = 0;
-	slot->last_tx_bytes = 0;
-	slot->rx_bytes = 0;
-	slot->last_rx_bytes = 0;
-	slot->tx_speed = 0.0;
-	slot->rx_speed = 0.0;
-	memset(&slot->curr_time, 0, sizeof(slot->curr_time));
-	memset(&slot->last_time, 0, sizeof(slot->last_time));
+	memset(&slot->tx_bytes, 0, sizeof(*slot) - offsetof(struct interface_info, tx_bytes));
 	memset(slot->ifname, 0, sizeof(slot->ifname));
 	interface_unlock(slot);
 }
@@ -158,31 +163,11 @@ int get_interface_snapshot(unsigned int index, struct interface_info *out)
 	return 0;
 }
 
-int get_history_snapshot(unsigned int index, int range, struct history_copy *out)
-{
-	struct slot_history *h = get_history_by_index(index);
-
-	if (!h || !out)
-		return -1;
-	interface_lock(&interface_list[index]);
-	history_copy_range(h, range, out);
-	interface_unlock(&interface_list[index]);
-	return 0;
-}
-
 void interface_store_counters(struct interface_info *slot, const struct interface_info *figures)
 {
+	/* Every field from tx_bytes on is a figure of the pass. */
 	interface_lock(slot);
-	slot->tx_bytes = figures->tx_bytes;
-	slot->last_tx_bytes = figures->last_tx_bytes;
-	slot->rx_bytes = figures->rx_bytes;
-	slot->last_rx_bytes = figures->last_rx_bytes;
-	slot->tx_packets = figures->tx_packets;
-	slot->rx_packets = figures->rx_packets;
-	slot->tx_speed = figures->tx_speed;
-	slot->rx_speed = figures->rx_speed;
-	slot->curr_time = figures->curr_time;
-	slot->last_time = figures->last_time;
+	memcpy(&slot->tx_bytes, &figures->tx_bytes, sizeof(*slot) - offsetof(struct interface_info, tx_bytes));
 	history_sample(slot);
 	interface_unlock(slot);
 }

@@ -52,14 +52,12 @@ void set_display_interface2(unsigned int value);
  */
 int get_interface_snapshot(unsigned int index, struct interface_info *out);
 
-struct history_copy;
-
 /*
- * A raw copy of one range of a slot's history (stats/history.h), taken as
- * get_interface_snapshot takes the record. Returns 0, or -1 for a slot
- * without a history.
+ * The guard of slot index (below INTERFACE_COUNT), for what is kept beside
+ * its record: the slot's history is written and copied under it too.
  */
-int get_history_snapshot(unsigned int index, int range, struct history_copy *out);
+void interface_guard_lock(unsigned int index);
+void interface_guard_unlock(unsigned int index);
 
 /* Both display selections as they stood at one instant. */
 void get_display_pair(int *first, int *second);

@@ -3,6 +3,7 @@
  * synthetic timestamps, read as a reply would read them at a chosen moment.
  */
 #include <gtest/gtest.h>
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,33 +17,27 @@
 
 namespace {
 
-struct timeval tv_at(long s, long us = 0)
-{
-	struct timeval t;
-
-	t.tv_sec = s;
-	t.tv_usec = us;
-	return t;
-}
-
 /* One range of slot as a reply at second now (and us microseconds) shows it. */
 struct history_copy reading(unsigned int slot, int range, long now, long us = 0)
 {
 	struct history_copy c;
 
 	memset(&c, 0, sizeof(c));
-	EXPECT_EQ(get_history_snapshot(slot, range, &c), 0);
-	history_finish(&c, tv_at(now, us));
+	EXPECT_EQ(history_read(slot, range, at(now, us * 1000), &c), 0);
 	return c;
 }
 
+/* Entries of one field as the reply shows them: "%.2lf" speeds, "%llu" bytes. */
 std::vector<std::string> texts(const struct history_copy &c, int field)
 {
 	std::vector<std::string> out;
 	char text[32];
 
 	for (unsigned int i = 0; i < c.count; i++) {
-		history_text(&c, field, i, text, sizeof(text));
+		if (field >= HISTORY_TX_BYTES)
+			snprintf(text, sizeof(text), "%llu", (unsigned long long)history_bytes(&c, field & 1, i));
+		else
+			snprintf(text, sizeof(text), "%.2lf", history_speed(&c, field & 1, i));
 		out.push_back(text);
 	}
 	return out;
@@ -88,8 +83,8 @@ TEST_F(History, SlotsWithARoleOnly)
 	struct history_copy c;
 
 	for (unsigned int i = 0; i < INTERFACE_COUNT; i++)
-		EXPECT_EQ(get_history_snapshot(i, HISTORY_RANGE_RECENT, &c), kept[i] ? 0 : -1) << i;
-	EXPECT_EQ(get_history_snapshot(12, HISTORY_RANGE_DAY, &c), -1);
+		EXPECT_EQ(history_read(i, HISTORY_RANGE_RECENT, at(1), &c), kept[i] ? 0 : -1) << i;
+	EXPECT_EQ(history_read(12, HISTORY_RANGE_DAY, at(1), &c), -1);
 	EXPECT_EQ(history_read(0xffffffffu, HISTORY_RANGE_RECENT, at(1), &c), -1);
 
 	/* nothing sampled yet: empty, age 0 */
@@ -123,15 +118,22 @@ TEST_F(History, RecentKeepsTheLast180OldestFirst)
 	EXPECT_EQ(reading(9, HISTORY_RANGE_RECENT, 203, 999999).age, 3u);
 }
 
-/* Hundredths, rounded to nearest with ties to even, as "%.2lf" rounds; capped at 2^32 - 1 of them. */
+/* Hundredths, rounded to nearest with ties to even, as "%.2lf" rounds; capped at 2^31 - 1 of them. */
 TEST_F(History, RecentTextIsThePrintfText)
 {
 	std::vector<double> speeds = { 0.0, 0.004999, 0.005, 0.015, 0.125, 0.375, 1.005, 2.675, 1e-300,
-				       1234.565, 999999.995, 8.0 / 1.024 / 7.0, 42949672.94, 42949672.95 };
+				       1234.565, 999999.995, 8.0 / 1.024 / 7.0, 21474836.46, 21474836.47 };
+	/* halves of a hundredth and their neighbours, whose products with 100 come out as halves */
+	for (double half = 0.5; half < 2e9; half = half * 3 + 0.5 + 1) {
+		double x = half / 100.0;
+		speeds.push_back(x);
+		speeds.push_back(nextafter(x, 0.0));
+		speeds.push_back(nextafter(x, 1e10));
+	}
 	unsigned long long r = 88172645463325252ull;
 	for (int i = 0; i < 2000; i++) {
 		r ^= r << 13, r ^= r >> 7, r ^= r << 17;
-		speeds.push_back((double)(r >> 11) / (double)(1ull << 53) * (double)(1ull << (i % 26)));
+		speeds.push_back((double)(r >> 11) / (double)(1ull << 53) * (double)(1ull << (i % 25)));
 	}
 	long s = 100;
 	for (double v : speeds) {
@@ -143,10 +145,10 @@ TEST_F(History, RecentTextIsThePrintfText)
 		ASSERT_EQ(tx.back(), text_of(v)) << v;
 		ASSERT_EQ(rx.back(), text_of(v / 3)) << v / 3;
 	}
-	for (double v : { 42949672.96, 1e9, 1e300 }) {
+	for (double v : { 21474836.48, 1e9, 1e300 }) {
 		history_pass(at(++s));
 		interface_set_wired_sum(v, 0.0);
-		EXPECT_EQ(texts(reading(2, HISTORY_RANGE_RECENT, s), HISTORY_TX_SPEED).back(), "42949672.95") << v;
+		EXPECT_EQ(texts(reading(2, HISTORY_RANGE_RECENT, s), HISTORY_TX_SPEED).back(), "21474836.47") << v;
 	}
 }
 
@@ -170,15 +172,18 @@ TEST_F(History, DayIntervalsFollowThePassClock)
 	EXPECT_EQ(c.age, 0u);
 	EXPECT_EQ(texts(c, HISTORY_TX_BYTES), (std::vector<std::string>{ "300000", "300000" }));
 	EXPECT_EQ(texts(c, HISTORY_RX_BYTES), (std::vector<std::string>{ "150000", "150000" }));
-	/* the average over the five minutes, by the rate rule: bits / 1.024 / ms */
-	EXPECT_EQ(texts(c, HISTORY_TX_SPEED), std::vector<std::string>(2, text_of((300000 * 8 / 1.024) / 300000.0)));
+	/* the average over the five minutes in 1024 bit/s: 300000 bytes * 8 / 1024 / 300 s */
+	EXPECT_EQ(texts(c, HISTORY_TX_SPEED), std::vector<std::string>(2, "7.81"));
 	EXPECT_EQ(texts(c, HISTORY_RX_SPEED), std::vector<std::string>(2, "3.91"));
 
-	/* the open interval is complete once its five minutes are over, sampled or not */
+	/* an interval is kept at the first sample after it, however long that takes */
 	c = reading(9, HISTORY_RANGE_DAY, 2159, 999999);
-	EXPECT_EQ(c.count, 3u);
-	EXPECT_EQ(c.age, 59u);
-	EXPECT_EQ(texts(c, HISTORY_TX_BYTES).back(), "1000");
+	EXPECT_EQ(c.count, 2u);
+	EXPECT_EQ(c.age, 359u);
+	bridge_pass(2160, tx += 1000, rx += 500);
+	c = reading(9, HISTORY_RANGE_DAY, 2160);
+	EXPECT_EQ(texts(c, HISTORY_TX_BYTES), (std::vector<std::string>{ "300000", "300000", "1000" }));
+	EXPECT_EQ(c.age, 60u);
 }
 
 TEST_F(History, DayKeepsTheLast288)
@@ -224,8 +229,8 @@ TEST_F(History, SwitchedOffWirelessSlot)
 	EXPECT_EQ(c.age, 600u);
 	EXPECT_EQ(texts(c, HISTORY_TX_SPEED).back(), "7.81");
 	c = reading(3, HISTORY_RANGE_DAY, 2400, 500000);
-	EXPECT_EQ(c.count, 3u); /* [1200, 1500), [1500, 1800), [1800, 2100) with the pass at 1800 */
-	EXPECT_EQ(c.age, 300u);
+	EXPECT_EQ(c.count, 2u); /* [1200, 1500), [1500, 1800): the pass at 1800 opened the next */
+	EXPECT_EQ(c.age, 600u);
 
 	interface_select_wlan(SLOT_WLAN_AP);
 	for (long s = 2401; s <= 2700; s++) {
@@ -286,6 +291,7 @@ TEST_F(History, CounterReset)
 	bridge_pass(1202, 1500, 0);
 	EXPECT_EQ(texts(reading(9, HISTORY_RANGE_RECENT, 1202), HISTORY_TX_SPEED),
 		  (std::vector<std::string>{ "0.00", "7.81", "7.81", "7.81" }));
+	bridge_pass(1500, 2500, 0);
 	struct history_copy c = reading(9, HISTORY_RANGE_DAY, 1500);
 	EXPECT_EQ(texts(c, HISTORY_TX_BYTES), (std::vector<std::string>{ std::to_string(1000 + 500 + 1000) }));
 }

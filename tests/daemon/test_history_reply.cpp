@@ -19,10 +19,8 @@
 #include "stats/history.h"
 #include "stats/interface_list.h"
 
-extern "C" {
 #include "rpc/rpc_bus.h"
 #include "rpc/rpc_history.h"
-}
 
 namespace {
 
@@ -47,7 +45,7 @@ std::string reply_json(const char *json, struct timespec now = at(1000))
 
 class HistoryReply : public ::testing::Test {
 protected:
-	static void SetUpTestSuite() { history_policy_init(); }
+	static void SetUpTestSuite() { rpc_policy_init(); }
 	void SetUp() override { reset_daemon_state(); }
 };
 
@@ -102,8 +100,8 @@ TEST_F(HistoryReply, FullRings)
 	unsigned long long tx = 0;
 
 	strcpy(slot_at(9).ifname, "br-lan");
-	/* three passes an interval for 290 intervals, the last one at 87299 s */
-	for (long s = 299; s < 291 * HISTORY_INTERVAL; s += 100) {
+	/* three passes an interval, the last at 87399 s in [87300, 87600), which keeps [87000, 87300) */
+	for (long s = 299; s < 87400; s += 100) {
 		char line[128];
 
 		history_pass(at(s));
@@ -117,15 +115,15 @@ TEST_F(HistoryReply, FullRings)
 			out += std::string(i ? "," : "") + "\"" + text + "\"";
 		return out + "]";
 	};
-	/* read 20 s after the last interval ended */
-	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"day\"}", at(87320, 999999999)),
-		  "{\"interface1\":9,\"range\":\"day\",\"interval\":300,\"age\":20,\"tx_speed\":" +
+	/* read 120 s after the newest interval kept ended */
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"day\"}", at(87420, 999999999)),
+		  "{\"interface1\":9,\"range\":\"day\",\"interval\":300,\"age\":120,\"tx_speed\":" +
 			  list("2.34", HISTORY_DAY) + ",\"rx_speed\":" + list("0.00", HISTORY_DAY) +
 			  ",\"tx_bytes\":" + list("90000", HISTORY_DAY) + ",\"rx_bytes\":" + list("0", HISTORY_DAY) + "}");
 	EXPECT_EQ(reply_json("{\"interface1\": 2, \"range\": \"day\"}", at(87300)),
 		  "{\"interface1\":2,\"range\":\"day\",\"interval\":300,\"age\":0,\"tx_speed\":" +
 			  list("0.00", HISTORY_DAY) + ",\"rx_speed\":" + list("0.00", HISTORY_DAY) + "}");
-	EXPECT_EQ(reply_json("{\"interface1\": 2}", at(87302)),
+	EXPECT_EQ(reply_json("{\"interface1\": 2}", at(87402)),
 		  "{\"interface1\":2,\"range\":\"recent\",\"interval\":1,\"age\":3,\"tx_speed\":" +
 			  list("1.50", HISTORY_RECENT) + ",\"rx_speed\":" + list("2.50", HISTORY_RECENT) + "}");
 }

@@ -151,11 +151,10 @@ TEST(Stress, HistoryCopiesAreWholePasses)
 	unsigned long long reads = 0, failures = 0, full_days = 0;
 	static struct history_copy c;
 	while (seconds_since(t0) < 1.5 || written.load() < 2000) {
-		ASSERT_EQ(get_history_snapshot(2, HISTORY_RANGE_RECENT, &c), 0);
-		history_finish(&c, c.u.recent.newest);
+		ASSERT_EQ(history_read(2, HISTORY_RANGE_RECENT, at(0), &c), 0);
 		::testing::AssertionResult r = whole_recent(c);
-		ASSERT_EQ(get_history_snapshot(9, HISTORY_RANGE_DAY, &c), 0);
-		history_finish(&c, { 0, 0 }); /* raw: the open interval left out */
+		/* read at 0 s: the open interval is left out */
+		ASSERT_EQ(history_read(9, HISTORY_RANGE_DAY, at(0), &c), 0);
 		full_days += c.count == HISTORY_DAY;
 		if (r)
 			r = whole_day(c);

@@ -38,10 +38,13 @@ doc_extract() {
 	' "$1"
 }
 
-# doc_shape: counters to N, speeds to N.NN, line numbers of log lines to (N)
+# doc_shape: counters to N, speeds to N.NN, line numbers of log lines to (N);
+# in an array of such figures (a history) a run of equal elements to one, so
+# that its length, which grows while the daemon runs, does not count
 doc_shape() {
 	sed -E -e 's/"[0-9]+\.[0-9]{2}"/"N.NN"/g' -e 's/"[0-9]+"/"N"/g' \
-		-e 's/^(\[[A-Z ]+\] [a-z_]+)\([0-9]+\)/\1(N)/' -e "s/^'veloxd' @[0-9a-f]{8}\$/'veloxd' @ID/"
+		-e 's/^(\[[A-Z ]+\] [a-z_]+)\([0-9]+\)/\1(N)/' -e "s/^'(veloxd[.a-z]*)' @[0-9a-f]{8}\$/'\\1' @ID/" |
+		awk '/^\t\t"N(\.NN)?",$/ && $0 == prev { next } { print; prev = $0 }'
 }
 
 # doc_render PAGE DIR: the page with each example's output replaced by DIR/N.got

@@ -3,7 +3,8 @@
  *
  * Once a second it asks veloxd for the slots of the current wireless mode,
  * their totals and speeds, and the two display selections, and redraws.
- * Speeds are shown as veloxd reports them, in units of 1024 bit/s.
+ * Speeds are shown as veloxd reports them, in units of 1024 bit/s. Below
+ * the table, the last minute of each slot from veloxd's recent history.
  */
 #define _GNU_SOURCE
 #include <getopt.h>
@@ -23,6 +24,8 @@
 #define SLOT_COUNT 12
 #define FIELD_SIZE 32
 #define CALL_TIMEOUT_MS 1000
+/* Samples a sparkline shows, the newest on the right. */
+#define SPARK_LEN 32
 
 enum { PORT_TX_PACKETS, PORT_TX_BYTES, PORT_RX_PACKETS, PORT_RX_BYTES,
        PORT_TX_SPEED, PORT_RX_SPEED, __PORT_MAX };
@@ -56,10 +59,25 @@ static const struct blobmsg_policy list_policy[] = {
 	{ "list", BLOBMSG_TYPE_ARRAY },
 };
 
+enum { HIST_TX, HIST_RX, __HIST_MAX };
+
+static const struct blobmsg_policy history_policy[__HIST_MAX] = {
+	[HIST_TX] = { "tx_speed", BLOBMSG_TYPE_ARRAY },
+	[HIST_RX] = { "rx_speed", BLOBMSG_TYPE_ARRAY },
+};
+
+/* The newest SPARK_LEN speeds of one direction, oldest first. */
+struct spark {
+	int n;
+	double v[SPARK_LEN];
+};
+
 struct slot_row {
 	int slot;
 	bool ok;
 	char field[__PORT_MAX][FIELD_SIZE];
+	bool have_history;
+	struct spark history[__HIST_MAX];
 };
 
 struct view {
@@ -140,6 +158,36 @@ static void on_port(struct ubus_request *req, int type, struct blob_attr *msg)
 		copy_text(row->field[i], FIELD_SIZE, tb[i]);
 }
 
+static void take_speeds(struct spark *sp, struct blob_attr *array)
+{
+	struct blob_attr *cur;
+	size_t rem;
+
+	sp->n = 0;
+	blobmsg_for_each_attr(cur, array, rem) {
+		if (blobmsg_type(cur) != BLOBMSG_TYPE_STRING)
+			continue;
+		if (sp->n == SPARK_LEN) {
+			memmove(sp->v, sp->v + 1, sizeof(sp->v) - sizeof(sp->v[0]));
+			sp->n--;
+		}
+		sp->v[sp->n++] = strtod(blobmsg_get_string(cur), NULL);
+	}
+}
+
+static void on_history(struct ubus_request *req, int type, struct blob_attr *msg)
+{
+	struct slot_row *row = req->priv;
+	struct blob_attr *tb[__HIST_MAX];
+
+	blobmsg_parse(history_policy, __HIST_MAX, tb, blob_data(msg), blob_len(msg));
+	if (!tb[HIST_TX] || !tb[HIST_RX])
+		return;
+	row->have_history = true;
+	for (int i = 0; i < __HIST_MAX; i++)
+		take_speeds(&row->history[i], tb[i]);
+}
+
 static int call(uint32_t id, const char *method, struct blob_attr *args,
 		ubus_data_handler_t cb, void *priv)
 {
@@ -205,6 +253,27 @@ static const char *name_of(const struct view *v, int slot)
 	return slot >= 0 && slot < SLOT_COUNT ? v->names[slot] : "?";
 }
 
+/* A line of SPARK_LEN characters, each sample's height against the largest, and that largest. */
+static void print_spark(const char *label, const struct spark *sp)
+{
+	static const char levels[] = " .:-=+*#%@";
+	double top = 0.0;
+	char line[SPARK_LEN + 1];
+	int i, pad = SPARK_LEN - sp->n;
+
+	for (i = 0; i < sp->n; i++)
+		if (sp->v[i] > top)
+			top = sp->v[i];
+	memset(line, ' ', SPARK_LEN);
+	line[SPARK_LEN] = '\0';
+	for (i = 0; i < sp->n; i++) {
+		int level = top > 0.0 ? (int)(sp->v[i] / top * (sizeof(levels) - 2) + 0.5) : 0;
+
+		line[pad + i] = levels[level];
+	}
+	printf("  %s |%s| %10.2f", label, line, top);
+}
+
 static void render(const struct view *v, const char *status)
 {
 	char stamp[32];
@@ -241,6 +310,18 @@ static void render(const struct view *v, const char *status)
 		       r->field[PORT_TX_BYTES], r->field[PORT_RX_BYTES],
 		       r->field[PORT_TX_PACKETS], r->field[PORT_RX_PACKETS]);
 	}
+	if (v->n_slots)
+		printf("\nlast %d s of each slot, each line against its largest speed:\n", SPARK_LEN);
+	for (int i = 0; i < v->n_slots; i++) {
+		const struct slot_row *r = &v->rows[i];
+
+		if (!r->have_history)
+			continue;
+		printf("%4d    %-16s", r->slot, name_of(v, r->slot));
+		print_spark("tx", &r->history[HIST_TX]);
+		print_spark("rx", &r->history[HIST_RX]);
+		putchar('\n');
+	}
 	if (!v->have_list)
 		printf("(no slot list from veloxd)\n");
 	else if (v->n_slots == 0)
@@ -276,7 +357,7 @@ static bool ensure_connected(void)
 static void refresh(void)
 {
 	static struct view v;
-	uint32_t id;
+	uint32_t id, history_id;
 	char status[160];
 
 	memset(&v, 0, sizeof(v));
@@ -293,10 +374,15 @@ static void refresh(void)
 	call(id, "get_interface_list", NULL, on_list, &v);
 	call(id, "get_display_interface", NULL, on_display, &v);
 	call(id, "get_throughput", NULL, on_throughput, &v);
+	/* Without the history object (an older veloxd) the view has no sparklines. */
+	if (ubus_lookup_id(ctx, "veloxd.history", &history_id) != UBUS_STATUS_OK)
+		history_id = 0;
 	for (int i = 0; i < v.n_slots && !ctx_lost; i++) {
 		blob_buf_init(&req_buf, 0);
 		blobmsg_add_u32(&req_buf, "interface1", (uint32_t)v.rows[i].slot);
 		call(id, "get_lan_port_info", req_buf.head, on_port, &v.rows[i]);
+		if (history_id)
+			call(history_id, "get_history", req_buf.head, on_history, &v.rows[i]);
 	}
 	render(&v, NULL);
 }
