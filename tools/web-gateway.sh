@@ -21,9 +21,11 @@
 vx_web_top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # vx_web_args SOCKET: the gateway's arguments for the page: its files, its
-# ACL, and the bus.
+# menu (the client runtime's stand-in reads it to tell a read-only login),
+# its ACL, and the bus.
 vx_web_args() {
 	echo "-h $vx_web_top/packaging/luci-app-veloxd/htdocs -h $vx_web_top/host/luci-runtime/htdocs" \
+		"-h $vx_web_top/packaging/luci-app-veloxd/root" \
 		"-A $vx_web_top/packaging/luci-app-veloxd/root/usr/share/rpcd/acl.d -s $1"
 }
 

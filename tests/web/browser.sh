@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The status page in headless chromium against the sandbox's veloxd with
-# generated traffic: figures, graph, selection control, a read-only login,
-# and veloxd going away and coming back.
+# generated traffic: figures, graphs and history, selection control, a
+# read-only login, narrow and wide windows, and veloxd going away and coming
+# back. The page opens once veloxd has a few seconds of history.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
 web_require
@@ -25,5 +26,4 @@ WEB_EXPECT=$(printf '{"0":[0,%s],"1":[%s,0],"2":[%s,%s],"3":[0,%s],"9":[%s,%s]}'
 export WEB_EXPECT WEB_URL=$VX_WEB_URL VX_SOCK VX_VELOXD_PID VX_BIN_VELOXD VX_BIN_UBUS
 WEB_VELOXD_ENV=$(vx_switch_env)
 export WEB_VELOXD_ENV
-sleep 2
 node "$here/browser.mjs"

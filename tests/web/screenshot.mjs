@@ -1,5 +1,5 @@
-// Opens the page at WEB_URL, lets it gather WEB_WAIT seconds of samples and
-// saves a PNG of it at WEB_OUT.
+// Opens the page at WEB_URL, gives it WEB_WAIT seconds and saves a PNG of it
+// at WEB_OUT.
 import { launchChromium } from './chromium.mjs';
 
 const browser = await launchChromium();

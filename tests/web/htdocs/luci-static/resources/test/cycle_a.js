@@ -1,0 +1,3 @@
+'require baseclass';
+'require test.cycle_b';
+return baseclass.extend({});

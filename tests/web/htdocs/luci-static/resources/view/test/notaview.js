@@ -1,0 +1,4 @@
+'use strict';
+'require baseclass';
+
+return baseclass.extend({});
