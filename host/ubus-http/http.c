@@ -5,15 +5,14 @@
  * holds only its own connection; requests are handled one at a time on it.
  */
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <microhttpd.h>
 
+#include "files.h"
 #include "http.h"
 #include "rpc.h"
 
@@ -125,39 +124,17 @@ static enum MHD_Result reply_options(struct MHD_Connection *c)
 	return ret;
 }
 
-static bool path_safe(const char *url)
-{
-	const char *p;
-
-	if (url[0] != '/')
-		return false;
-	for (p = url; (p = strstr(p, "/..")); p += 3)
-		if (p[3] == '/' || p[3] == '\0')
-			return false;
-	return true;
-}
-
 static enum MHD_Result reply_file(struct MHD_Connection *c, const char *url)
 {
 	struct MHD_Response *r;
 	enum MHD_Result ret;
-	char path[4096];
+	char name[4096];
 	struct stat st;
-	int i, fd = -1;
+	int fd;
 
 	if (!strcmp(url, "/"))
 		url = "/index.html";
-	if (!path_safe(url))
-		return reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
-	for (i = 0; i < config.n_roots && fd < 0; i++) {
-		if ((size_t)snprintf(path, sizeof(path), "%s%s", config.roots[i], url) >= sizeof(path))
-			continue;
-		fd = open(path, O_RDONLY | O_CLOEXEC);
-		if (fd >= 0 && (fstat(fd, &st) || !S_ISREG(st.st_mode))) {
-			close(fd);
-			fd = -1;
-		}
-	}
+	fd = files_open(url, &st, name, sizeof(name));
 	if (fd < 0)
 		return reply(c, MHD_HTTP_NOT_FOUND, "text/plain", "Not Found", false);
 	r = MHD_create_response_from_fd((uint64_t)st.st_size, fd);
@@ -165,7 +142,7 @@ static enum MHD_Result reply_file(struct MHD_Connection *c, const char *url)
 		close(fd);
 		return MHD_NO;
 	}
-	MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, mime_type(path));
+	MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, mime_type(name));
 	/* pages under development change under the browser */
 	MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
 	ret = MHD_queue_response(c, MHD_HTTP_OK, r);

@@ -6,14 +6,10 @@
 
 #include <stdbool.h>
 
-#define HTTP_MAX_ROOTS	8
-
 struct http_config {
 	const char *address;
 	int port;
 	const char *prefix;
-	const char *roots[HTTP_MAX_ROOTS];
-	int n_roots;
 	bool cors;
 	int keepalive;
 };

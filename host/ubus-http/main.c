@@ -11,6 +11,7 @@
 
 #include "acl.h"
 #include "bus.h"
+#include "files.h"
 #include "http.h"
 #include "rpc.h"
 #include "session.h"
@@ -64,9 +65,9 @@ int main(int argc, char **argv)
 		.address = "127.0.0.1", .port = 8080, .prefix = "/ubus", .keepalive = 20,
 	};
 	static struct session_login logins[MAX_LOGINS];
-	const char *acl_dirs[MAX_ACL_DIRS];
+	const char *acl_dirs[MAX_ACL_DIRS], *roots[FILES_MAX_ROOTS];
 	const char *sock = NULL;
-	int n_logins = 0, n_acl_dirs = 0, timeout = 60, port, opt, i;
+	int n_logins = 0, n_acl_dirs = 0, n_roots = 0, timeout = 60, port, opt, i;
 	bool check_access = true;
 	struct acl_set acl = { 0 };
 	sigset_t sigs;
@@ -84,9 +85,9 @@ int main(int argc, char **argv)
 			cfg.prefix = optarg;
 			break;
 		case 'h':
-			if (cfg.n_roots == HTTP_MAX_ROOTS)
+			if (n_roots == FILES_MAX_ROOTS)
 				goto bad;
-			cfg.roots[cfg.n_roots++] = optarg;
+			roots[n_roots++] = optarg;
 			break;
 		case 'A':
 			if (n_acl_dirs == MAX_ACL_DIRS)
@@ -128,6 +129,7 @@ int main(int argc, char **argv)
 	for (i = 0; i < n_acl_dirs; i++)
 		acl_load_dir(&acl, acl_dirs[i]);
 	session_init(&acl, logins, n_logins);
+	files_init(roots, n_roots);
 	bus_init(sock, timeout * 1000);
 	rpc_init(check_access);
 
@@ -149,6 +151,7 @@ int main(int argc, char **argv)
 	sigwait(&sigs, &opt);
 	http_stop();
 	bus_done();
+	files_done();
 	acl_free(&acl);
 	return 0;
 bad:
