@@ -183,10 +183,21 @@ static enum MHD_Result take_body(struct upload *up, const char *data, size_t *si
 	return MHD_YES;
 }
 
+static const char *client_addr(struct MHD_Connection *c, char *buf, size_t size)
+{
+	const union MHD_ConnectionInfo *ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+	const struct sockaddr_in *sa = ci ? (const struct sockaddr_in *)ci->client_addr : NULL;
+
+	if (!sa || sa->sin_family != AF_INET || !inet_ntop(AF_INET, &sa->sin_addr, buf, size))
+		snprintf(buf, size, "?");
+	return buf;
+}
+
 static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *url,
 			      const char *method, const char *version, const char *data,
 			      size_t *size, void **con_cls)
 {
+	char addr[INET_ADDRSTRLEN];
 	struct upload *up = *con_cls;
 	int where = endpoint_match(url);
 
@@ -208,7 +219,8 @@ static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *u
 		return take_body(up, data, size);
 	if (up->oversized)
 		return reply_json(c, rpc_reply_parse_error(), true);
-	return reply_json(c, rpc_handle(up->buf ? up->buf : "", up->len), false);
+	return reply_json(c, rpc_handle(up->buf ? up->buf : "", up->len,
+					client_addr(c, addr, sizeof(addr))), false);
 }
 
 static void request_done(void *cls, struct MHD_Connection *c, void **con_cls,

@@ -46,6 +46,8 @@ static const struct {
 #define SESSION_OBJECT "session"
 
 static bool check_access = true;
+/* the client whose body is being answered */
+static const char *client_addr;
 
 /*
  * Objects found during one request body: a batch of calls to one object
@@ -176,7 +178,7 @@ static struct json_object *rpc_call(struct json_object *id, struct json_object *
 	if (local) {
 		struct json_object *a = session_args(args, sid);
 
-		status = session_call(method, a, &data);
+		status = session_call(method, a, client_addr, &data);
 		json_object_put(a);
 		return reply_result(id, call_result(status, data));
 	}
@@ -269,12 +271,13 @@ static struct json_object *parse_body(const char *body, size_t len)
 	return o;
 }
 
-char *rpc_handle(const char *body, size_t len)
+char *rpc_handle(const char *body, size_t len, const char *addr)
 {
 	struct json_object *req = parse_body(body, len), *out;
 	size_t i, n;
 
 	n_found = 0;
+	client_addr = addr;
 	if (!json_object_is_type(req, json_type_object) && !json_object_is_type(req, json_type_array)) {
 		json_object_put(req);
 		return rpc_reply_parse_error();

@@ -11,8 +11,8 @@
 
 /* ACL checks are skipped when false. */
 void rpc_init(bool check_access);
-/* The reply to one request body (a single call or a batch); free() it. */
-char *rpc_handle(const char *body, size_t len);
+/* The reply to one request body (a single call or a batch) from ADDR; free() it. */
+char *rpc_handle(const char *body, size_t len, const char *addr);
 /* The reply to a body that is not JSON, or too long. */
 char *rpc_reply_parse_error(void);
 
