@@ -1,30 +1,44 @@
 /*
  * http.c - the HTTP side: the ubus endpoint and the document roots
  *
- * One libmicrohttpd thread polls every connection, so a slow or stuck client
- * holds only its own connection; requests are handled one at a time on it.
+ * libmicrohttpd runs on the event loop beside the bus calls: its epoll
+ * descriptor is watched there and its timer kept. A request waiting for the
+ * bus is suspended and every other connection keeps going.
  */
 #include <arpa/inet.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <microhttpd.h>
+#include <libubox/list.h>
+#include <libubox/uloop.h>
 
 #include "files.h"
 #include "http.h"
 #include "rpc.h"
 
-/* Per connection: the request body as it arrives. */
-struct upload {
+/* Per request to the endpoint: the body as it arrives, then its answer. */
+struct request {
 	char *buf;
 	size_t len;
 	bool oversized;
+	struct MHD_Connection *c;
+	struct rpc_batch *batch;	/* while suspended for the bus */
+	struct list_head suspended;
+	bool answered;
+	char *reply;
 };
 
 static struct MHD_Daemon *daemon_handle;
 static struct http_config config;
+static struct uloop_fd mhd_fd;
+static struct uloop_timeout mhd_timer;
+static LIST_HEAD(suspended);
+static bool stopping;
 
 static const struct {
 	const char *ext;
@@ -162,22 +176,22 @@ static int endpoint_match(const char *url)
 	return url[n] == '/' ? 1 : -1;
 }
 
-static enum MHD_Result take_body(struct upload *up, const char *data, size_t *size)
+static enum MHD_Result take_body(struct request *rq, const char *data, size_t *size)
 {
 	char *b;
 
-	if (!up->oversized && up->len + *size > RPC_BODY_MAX) {
-		up->oversized = true;
-		free(up->buf);
-		up->buf = NULL;
+	if (!rq->oversized && rq->len + *size > RPC_BODY_MAX) {
+		rq->oversized = true;
+		free(rq->buf);
+		rq->buf = NULL;
 	}
-	if (!up->oversized) {
-		b = realloc(up->buf, up->len + *size + 1);
+	if (!rq->oversized) {
+		b = realloc(rq->buf, rq->len + *size + 1);
 		if (!b)
 			return MHD_NO;
-		memcpy(b + up->len, data, *size);
-		up->buf = b;
-		up->len += *size;
+		memcpy(b + rq->len, data, *size);
+		rq->buf = b;
+		rq->len += *size;
 	}
 	*size = 0;
 	return MHD_YES;
@@ -193,14 +207,63 @@ static const char *client_addr(struct MHD_Connection *c, char *buf, size_t size)
 	return buf;
 }
 
+/* The bus has answered: the handler runs again and sends it. */
+static void answered(void *priv, char *reply)
+{
+	struct request *rq = priv;
+
+	rq->batch = NULL;
+	rq->answered = true;
+	rq->reply = reply;
+	list_del_init(&rq->suspended);
+	MHD_resume_connection(rq->c);
+	/* the library takes it up on its next run, which it does not wake for */
+	uloop_timeout_set(&mhd_timer, 0);
+}
+
+static enum MHD_Result endpoint_post(struct MHD_Connection *c, struct request *rq,
+				     const char *data, size_t *size)
+{
+	char addr[INET_ADDRSTRLEN], *text;
+
+	if (rq->answered) {
+		text = rq->reply;
+		rq->reply = NULL;
+		return reply_json(c, text, false);
+	}
+	if (*size)
+		return take_body(rq, data, size);
+	if (rq->oversized)
+		return reply_json(c, rpc_reply_parse_error(), true);
+	text = rpc_handle(rq->buf ? rq->buf : "", rq->len, client_addr(c, addr, sizeof(addr)),
+			  answered, rq, &rq->batch);
+	if (!rq->batch)
+		return reply_json(c, text, false);
+	MHD_suspend_connection(c);
+	list_add(&rq->suspended, &suspended);
+	return MHD_YES;
+}
+
 static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *url,
 			      const char *method, const char *version, const char *data,
 			      size_t *size, void **con_cls)
 {
-	char addr[INET_ADDRSTRLEN];
-	struct upload *up = *con_cls;
+	struct request *rq = *con_cls;
 	int where = endpoint_match(url);
 
+	if (stopping)
+		return MHD_NO;
+	if (rq)
+		return endpoint_post(c, rq, data, size);
+	if (!strcmp(method, MHD_HTTP_METHOD_POST) && where == 0) {
+		rq = calloc(1, sizeof(*rq));
+		if (!rq)
+			return MHD_NO;
+		rq->c = c;
+		INIT_LIST_HEAD(&rq->suspended);
+		*con_cls = rq;
+		return MHD_YES;
+	}
 	if (!strcmp(method, MHD_HTTP_METHOD_OPTIONS))
 		return reply_options(c);
 	if (!strcmp(method, MHD_HTTP_METHOD_GET) || !strcmp(method, MHD_HTTP_METHOD_HEAD))
@@ -208,31 +271,44 @@ static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *u
 	if (strcmp(method, MHD_HTTP_METHOD_POST))
 		return reply(c, MHD_HTTP_BAD_REQUEST, "text/html",
 			     "<h1>Bad Request</h1>Invalid Request", false);
-	if (where != 0)
-		return reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
-	if (!up) {
-		up = calloc(1, sizeof(*up));
-		*con_cls = up;
-		return up ? MHD_YES : MHD_NO;
-	}
-	if (*size)
-		return take_body(up, data, size);
-	if (up->oversized)
-		return reply_json(c, rpc_reply_parse_error(), true);
-	return reply_json(c, rpc_handle(up->buf ? up->buf : "", up->len,
-					client_addr(c, addr, sizeof(addr))), false);
+	return reply(c, MHD_HTTP_NOT_FOUND, NULL, "", false);
 }
 
 static void request_done(void *cls, struct MHD_Connection *c, void **con_cls,
 			 enum MHD_RequestTerminationCode code)
 {
-	struct upload *up = *con_cls;
+	struct request *rq = *con_cls;
 
-	if (!up)
+	if (!rq)
 		return;
-	free(up->buf);
-	free(up);
+	if (rq->batch)
+		rpc_cancel(rq->batch);
+	list_del(&rq->suspended);
+	free(rq->buf);
+	free(rq->reply);
+	free(rq);
 	*con_cls = NULL;
+}
+
+static void mhd_run(void)
+{
+	MHD_UNSIGNED_LONG_LONG ms;
+
+	MHD_run(daemon_handle);
+	if (MHD_get_timeout(daemon_handle, &ms) == MHD_YES)
+		uloop_timeout_set(&mhd_timer, ms > INT_MAX ? INT_MAX : (int)ms);
+	else
+		uloop_timeout_cancel(&mhd_timer);
+}
+
+static void mhd_ready(struct uloop_fd *u, unsigned int events)
+{
+	mhd_run();
+}
+
+static void mhd_due(struct uloop_timeout *t)
+{
+	mhd_run();
 }
 
 int http_start(const struct http_config *cfg)
@@ -247,7 +323,7 @@ int http_start(const struct http_config *cfg)
 		return -1;
 	}
 	daemon_handle = MHD_start_daemon(
-		MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG,
+		MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG,
 		0, NULL, NULL, handle, NULL,
 		MHD_OPTION_SOCK_ADDR, (struct sockaddr *)&sa,
 		MHD_OPTION_NOTIFY_COMPLETED, request_done, NULL,
@@ -260,13 +336,35 @@ int http_start(const struct http_config *cfg)
 		MHD_OPTION_END);
 	if (!daemon_handle)
 		return -1;
+	info = MHD_get_daemon_info(daemon_handle, MHD_DAEMON_INFO_EPOLL_FD);
+	mhd_fd.fd = info ? info->epoll_fd : -1;
+	mhd_fd.cb = mhd_ready;
+	mhd_timer.cb = mhd_due;
+	if (mhd_fd.fd < 0 || uloop_fd_add(&mhd_fd, ULOOP_READ)) {
+		http_stop();
+		return -1;
+	}
+	mhd_run();
 	info = MHD_get_daemon_info(daemon_handle, MHD_DAEMON_INFO_BIND_PORT);
 	return info ? info->port : cfg->port;
 }
 
+/* Waiting requests are dropped; the library closes every connection. */
 void http_stop(void)
 {
-	if (daemon_handle)
-		MHD_stop_daemon(daemon_handle);
+	struct request *rq, *tmp;
+
+	if (!daemon_handle)
+		return;
+	stopping = true;
+	list_for_each_entry_safe(rq, tmp, &suspended, suspended) {
+		list_del_init(&rq->suspended);
+		rpc_cancel(rq->batch);
+		rq->batch = NULL;
+		MHD_resume_connection(rq->c);
+	}
+	uloop_fd_delete(&mhd_fd);
+	uloop_timeout_cancel(&mhd_timer);
+	MHD_stop_daemon(daemon_handle);
 	daemon_handle = NULL;
 }

@@ -14,7 +14,7 @@ struct http_config {
 	int keepalive;
 };
 
-/* Starts serving on a thread of its own; the bound port, or -1. */
+/* Starts serving from the event loop; the bound port, or -1. */
 int http_start(const struct http_config *cfg);
 void http_stop(void);
 
