@@ -3,7 +3,11 @@
  *
  * libmicrohttpd runs on the event loop beside the bus calls: its epoll
  * descriptor is watched there and its timer kept. A request waiting for the
- * bus is suspended and every other connection keeps going.
+ * bus is suspended and every other connection keeps going. Slow clients are
+ * held by the library's limits (idle time, connections per address and in
+ * all) and by one deadline it lacks: a request's head and body must be in
+ * within the keep-alive time of the connection opening or of the previous
+ * answer, however slowly they trickle.
  */
 #include <arpa/inet.h>
 #include <limits.h>
@@ -11,7 +15,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 #include <microhttpd.h>
 #include <libubox/list.h>
@@ -20,6 +26,19 @@
 #include "files.h"
 #include "http.h"
 #include "rpc.h"
+
+/* in all, as far as the descriptors allow, and from any one address */
+#define CONNECTIONS_MAX		4096
+#define CONNECTIONS_PER_ADDR	32
+/* descriptors kept for everything but connections */
+#define FDS_RESERVED		64
+
+/* Per connection: when the request coming in is due. */
+struct conn {
+	struct list_head waiting;
+	int64_t due;
+	struct MHD_Connection *c;
+};
 
 /* Per request to the endpoint: the body as it arrives, then its answer. */
 struct request {
@@ -39,6 +58,13 @@ static struct uloop_fd mhd_fd;
 static struct uloop_timeout mhd_timer;
 static LIST_HEAD(suspended);
 static bool stopping;
+
+/*
+ * Connections waiting for a request, oldest first: every wait is as long,
+ * so this is also the order they fall due in, and one timer serves them.
+ */
+static LIST_HEAD(waiting);
+static struct uloop_timeout overdue_timer;
 
 static const struct {
 	const char *ext;
@@ -176,6 +202,104 @@ static int endpoint_match(const char *url)
 	return url[n] == '/' ? 1 : -1;
 }
 
+static struct conn *conn_of(struct MHD_Connection *c)
+{
+	const union MHD_ConnectionInfo *ci = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+
+	return ci ? ci->socket_context : NULL;
+}
+
+static int64_t now_ms(void)
+{
+	struct timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static void overdue_arm(void)
+{
+	int64_t left;
+
+	if (list_empty(&waiting)) {
+		uloop_timeout_cancel(&overdue_timer);
+		return;
+	}
+	left = list_first_entry(&waiting, struct conn, waiting)->due - now_ms();
+	uloop_timeout_set(&overdue_timer, left < 0 ? 0 : left > INT_MAX ? INT_MAX : (int)left);
+}
+
+/* The library closes a connection once it finds the socket shut. */
+static void overdue(struct uloop_timeout *t)
+{
+	int64_t now = now_ms();
+
+	while (!list_empty(&waiting)) {
+		struct conn *cn = list_first_entry(&waiting, struct conn, waiting);
+		const union MHD_ConnectionInfo *ci;
+
+		if (cn->due > now)
+			break;
+		list_del_init(&cn->waiting);
+		ci = MHD_get_connection_info(cn->c, MHD_CONNECTION_INFO_CONNECTION_FD);
+		if (ci)
+			shutdown(ci->connect_fd, SHUT_RDWR);
+	}
+	overdue_arm();
+}
+
+static void conn_stop_waiting(struct conn *cn)
+{
+	bool first = waiting.next == &cn->waiting;
+
+	list_del_init(&cn->waiting);
+	if (first)
+		overdue_arm();
+}
+
+/* From now (a request that ended half-way may still be waiting). */
+static void conn_await_request(struct conn *cn)
+{
+	if (!cn || stopping)
+		return;
+	conn_stop_waiting(cn);
+	cn->due = now_ms() + config.keepalive * 1000;
+	list_add_tail(&cn->waiting, &waiting);
+	if (waiting.next == &cn->waiting)
+		overdue_arm();
+}
+
+static void conn_notify(void *cls, struct MHD_Connection *c, void **socket_context,
+			enum MHD_ConnectionNotificationCode code)
+{
+	struct conn *cn = *socket_context;
+
+	if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+		cn = calloc(1, sizeof(*cn));
+		if (!cn)
+			return;
+		cn->c = c;
+		INIT_LIST_HEAD(&cn->waiting);
+		conn_await_request(cn);
+		*socket_context = cn;
+		return;
+	}
+	if (cn) {
+		conn_stop_waiting(cn);
+		free(cn);
+		*socket_context = NULL;
+	}
+}
+
+/* The whole request is in: no deadline until it is answered. */
+static void request_in(struct MHD_Connection *c)
+{
+	struct conn *cn = conn_of(c);
+
+	if (cn)
+		conn_stop_waiting(cn);
+}
+
 static enum MHD_Result take_body(struct request *rq, const char *data, size_t *size)
 {
 	char *b;
@@ -233,6 +357,7 @@ static enum MHD_Result endpoint_post(struct MHD_Connection *c, struct request *r
 	}
 	if (*size)
 		return take_body(rq, data, size);
+	request_in(c);
 	if (rq->oversized)
 		return reply_json(c, rpc_reply_parse_error(), true);
 	text = rpc_handle(rq->buf ? rq->buf : "", rq->len, client_addr(c, addr, sizeof(addr)),
@@ -264,6 +389,7 @@ static enum MHD_Result handle(void *cls, struct MHD_Connection *c, const char *u
 		*con_cls = rq;
 		return MHD_YES;
 	}
+	request_in(c);
 	if (!strcmp(method, MHD_HTTP_METHOD_OPTIONS))
 		return reply_options(c);
 	if (!strcmp(method, MHD_HTTP_METHOD_GET) || !strcmp(method, MHD_HTTP_METHOD_HEAD))
@@ -279,6 +405,8 @@ static void request_done(void *cls, struct MHD_Connection *c, void **con_cls,
 {
 	struct request *rq = *con_cls;
 
+	/* on a kept-alive connection the next request is due */
+	conn_await_request(conn_of(c));
 	if (!rq)
 		return;
 	if (rq->batch)
@@ -311,6 +439,24 @@ static void mhd_due(struct uloop_timeout *t)
 	mhd_run();
 }
 
+/* A connection takes a descriptor, and one more while it sends a file. */
+static unsigned int connection_limit(void)
+{
+	const rlim_t want = 2 * CONNECTIONS_MAX + FDS_RESERVED;
+	struct rlimit rl;
+
+	if (getrlimit(RLIMIT_NOFILE, &rl))
+		return FDS_RESERVED;
+	if (rl.rlim_cur < want && rl.rlim_cur < rl.rlim_max) {
+		rl.rlim_cur = rl.rlim_max < want ? rl.rlim_max : want;
+		if (setrlimit(RLIMIT_NOFILE, &rl))
+			getrlimit(RLIMIT_NOFILE, &rl);
+	}
+	if (rl.rlim_cur < 3 * FDS_RESERVED)
+		return FDS_RESERVED;
+	return rl.rlim_cur < want ? (rl.rlim_cur - FDS_RESERVED) / 2 : CONNECTIONS_MAX;
+}
+
 int http_start(const struct http_config *cfg)
 {
 	struct sockaddr_in sa = { .sin_family = AF_INET };
@@ -323,13 +469,14 @@ int http_start(const struct http_config *cfg)
 		return -1;
 	}
 	daemon_handle = MHD_start_daemon(
-		MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG,
+		MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME,
 		0, NULL, NULL, handle, NULL,
 		MHD_OPTION_SOCK_ADDR, (struct sockaddr *)&sa,
 		MHD_OPTION_NOTIFY_COMPLETED, request_done, NULL,
-		/* idle and slow connections are dropped after the keep-alive time */
+		MHD_OPTION_NOTIFY_CONNECTION, conn_notify, NULL,
 		MHD_OPTION_CONNECTION_TIMEOUT, (unsigned int)cfg->keepalive,
-		MHD_OPTION_CONNECTION_LIMIT, 1000u,
+		MHD_OPTION_CONNECTION_LIMIT, connection_limit(),
+		MHD_OPTION_PER_IP_CONNECTION_LIMIT, (unsigned int)CONNECTIONS_PER_ADDR,
 		/* request line and headers must fit here; larger ones get 431 */
 		MHD_OPTION_CONNECTION_MEMORY_LIMIT, (size_t)(32 * 1024),
 		MHD_OPTION_LISTEN_BACKLOG_SIZE, 256u,
@@ -340,6 +487,7 @@ int http_start(const struct http_config *cfg)
 	mhd_fd.fd = info ? info->epoll_fd : -1;
 	mhd_fd.cb = mhd_ready;
 	mhd_timer.cb = mhd_due;
+	overdue_timer.cb = overdue;
 	if (mhd_fd.fd < 0 || uloop_fd_add(&mhd_fd, ULOOP_READ)) {
 		http_stop();
 		return -1;
@@ -365,6 +513,7 @@ void http_stop(void)
 	}
 	uloop_fd_delete(&mhd_fd);
 	uloop_timeout_cancel(&mhd_timer);
+	uloop_timeout_cancel(&overdue_timer);
 	MHD_stop_daemon(daemon_handle);
 	daemon_handle = NULL;
 }

@@ -48,7 +48,8 @@ static void usage(const char *prog)
 		"  -a               no session or access checks\n"
 		"  -X               answer cross-origin requests\n"
 		"  -t SECONDS       bus call timeout (default 60)\n"
-		"  -k SECONDS       idle connection timeout (default 20)\n",
+		"  -k SECONDS       idle connection timeout, and the time a request may take\n"
+		"                   to arrive (default 20)\n",
 		prog);
 }
 
