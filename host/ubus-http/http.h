@@ -6,19 +6,15 @@
 
 #include <stdbool.h>
 
-#define HTTP_MAX_ROOTS	8
-
 struct http_config {
 	const char *address;
 	int port;
 	const char *prefix;
-	const char *roots[HTTP_MAX_ROOTS];
-	int n_roots;
 	bool cors;
 	int keepalive;
 };
 
-/* Starts serving on a thread of its own; the bound port, or -1. */
+/* Starts serving from the event loop; the bound port, or -1. */
 int http_start(const struct http_config *cfg);
 void http_stop(void);
 

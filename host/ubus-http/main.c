@@ -8,15 +8,31 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#include <libubox/uloop.h>
 
 #include "acl.h"
 #include "bus.h"
+#include "files.h"
 #include "http.h"
+#include "query.h"
 #include "rpc.h"
 #include "session.h"
 
 #define MAX_LOGINS	16
 #define MAX_ACL_DIRS	8
+
+struct options {
+	struct http_config http;
+	const char *roots[FILES_MAX_ROOTS];
+	int n_roots;
+	const char *acl_dirs[MAX_ACL_DIRS];
+	int n_acl_dirs;
+	struct session_login logins[MAX_LOGINS];
+	int n_logins;
+	const char *sock;
+	bool check_access;
+	int timeout;
+};
 
 static void usage(const char *prog)
 {
@@ -32,7 +48,8 @@ static void usage(const char *prog)
 		"  -a               no session or access checks\n"
 		"  -X               answer cross-origin requests\n"
 		"  -t SECONDS       bus call timeout (default 60)\n"
-		"  -k SECONDS       idle connection timeout (default 20)\n",
+		"  -k SECONDS       idle connection timeout, and the time a request may take\n"
+		"                   to arrive (default 20)\n",
 		prog);
 }
 
@@ -58,100 +75,145 @@ static int parse_listen(const char *arg, struct http_config *cfg)
 	return 0;
 }
 
+static int positive(const char *arg, int *value)
+{
+	*value = atoi(arg);
+	return *value > 0 ? 0 : -1;
+}
+
+static int take_option(struct options *o, int opt, const char *arg)
+{
+	switch (opt) {
+	case 'p':
+		return parse_listen(arg, &o->http);
+	case 's':
+		o->sock = arg;
+		return 0;
+	case 'u':
+		o->http.prefix = arg;
+		return arg[0] == '/' ? 0 : -1;
+	case 'h':
+		if (o->n_roots == FILES_MAX_ROOTS)
+			return -1;
+		o->roots[o->n_roots++] = arg;
+		return 0;
+	case 'A':
+		if (o->n_acl_dirs == MAX_ACL_DIRS)
+			return -1;
+		o->acl_dirs[o->n_acl_dirs++] = arg;
+		return 0;
+	case 'L':
+		if (o->n_logins == MAX_LOGINS)
+			return -1;
+		return session_login_parse(&o->logins[o->n_logins++], arg);
+	case 'a':
+		o->check_access = false;
+		return 0;
+	case 'X':
+		o->http.cors = true;
+		return 0;
+	case 't':
+		return positive(arg, &o->timeout);
+	case 'k':
+		return positive(arg, &o->http.keepalive);
+	default:
+		return -1;
+	}
+}
+
+static int parse_options(int argc, char **argv, struct options *o)
+{
+	int opt;
+
+	while ((opt = getopt(argc, argv, "p:s:u:h:A:L:aXt:k:")) != -1)
+		if (take_option(o, opt, optarg))
+			return -1;
+	if (optind != argc)
+		return -1;
+	if (!o->n_acl_dirs)
+		o->acl_dirs[o->n_acl_dirs++] = "/usr/share/rpcd/acl.d";
+	if (!o->n_logins)
+		return session_login_parse(&o->logins[o->n_logins++], "root:*:*");
+	return 0;
+}
+
+static void load_access(const struct options *o, struct acl_set *acl)
+{
+	int i;
+
+	acl_add_builtin(acl);
+	for (i = 0; i < o->n_acl_dirs; i++)
+		acl_load_dir(acl, o->acl_dirs[i]);
+	session_init(acl, o->logins, o->n_logins);
+}
+
+static int start_serving(const struct options *o)
+{
+	int port;
+
+	files_init(o->roots, o->n_roots);
+	rpc_init(o->check_access, o->timeout * 1000);
+	if (query_init(o->sock)) {
+		fprintf(stderr, "ubus-httpd: cannot start asking the bus\n");
+		return -1;
+	}
+	port = http_start(&o->http);
+	if (port < 0) {
+		fprintf(stderr, "ubus-httpd: cannot listen on %s:%d\n", o->http.address, o->http.port);
+		return -1;
+	}
+	printf("ubus-httpd: listening on http://%s:%d/\n", o->http.address, port);
+	fflush(stdout);
+	return 0;
+}
+
+static void hangup(struct uloop_signal *s)
+{
+	uloop_end();
+}
+
+/* Until SIGINT, SIGTERM or SIGHUP. */
+static void serve(void)
+{
+	struct uloop_signal hup = { .signo = SIGHUP, .cb = hangup };
+
+	uloop_signal_add(&hup);
+	uloop_run();
+	uloop_signal_delete(&hup);
+}
+
+/* Requests first: they hold queries and calls, which hold the bus. */
+static void stop_serving(struct acl_set *acl)
+{
+	http_stop();
+	query_done();
+	bus_done();
+	files_done();
+	acl_free(acl);
+	uloop_done();
+}
+
 int main(int argc, char **argv)
 {
-	struct http_config cfg = {
-		.address = "127.0.0.1", .port = 8080, .prefix = "/ubus", .keepalive = 20,
+	static struct options o = {
+		.http = { .address = "127.0.0.1", .port = 8080, .prefix = "/ubus", .keepalive = 20 },
+		.check_access = true,
+		.timeout = 60,
 	};
-	static struct session_login logins[MAX_LOGINS];
-	const char *acl_dirs[MAX_ACL_DIRS];
-	const char *sock = NULL;
-	int n_logins = 0, n_acl_dirs = 0, timeout = 60, port, opt, i;
-	bool check_access = true;
 	struct acl_set acl = { 0 };
-	sigset_t sigs;
+	int ret = 0;
 
-	while ((opt = getopt(argc, argv, "p:s:u:h:A:L:aXt:k:")) != -1) {
-		switch (opt) {
-		case 'p':
-			if (parse_listen(optarg, &cfg))
-				goto bad;
-			break;
-		case 's':
-			sock = optarg;
-			break;
-		case 'u':
-			cfg.prefix = optarg;
-			break;
-		case 'h':
-			if (cfg.n_roots == HTTP_MAX_ROOTS)
-				goto bad;
-			cfg.roots[cfg.n_roots++] = optarg;
-			break;
-		case 'A':
-			if (n_acl_dirs == MAX_ACL_DIRS)
-				goto bad;
-			acl_dirs[n_acl_dirs++] = optarg;
-			break;
-		case 'L':
-			if (n_logins == MAX_LOGINS || session_login_parse(&logins[n_logins++], optarg))
-				goto bad;
-			break;
-		case 'a':
-			check_access = false;
-			break;
-		case 'X':
-			cfg.cors = true;
-			break;
-		case 't':
-			timeout = atoi(optarg);
-			if (timeout <= 0)
-				goto bad;
-			break;
-		case 'k':
-			cfg.keepalive = atoi(optarg);
-			if (cfg.keepalive <= 0)
-				goto bad;
-			break;
-		default:
-			goto bad;
-		}
+	if (parse_options(argc, argv, &o)) {
+		usage(argv[0]);
+		return 2;
 	}
-	if (optind != argc || cfg.prefix[0] != '/')
-		goto bad;
-	if (!n_acl_dirs)
-		acl_dirs[n_acl_dirs++] = "/usr/share/rpcd/acl.d";
-	if (!n_logins && session_login_parse(&logins[n_logins++], "root:*:*"))
-		return 1;
-
-	acl_add_builtin(&acl);
-	for (i = 0; i < n_acl_dirs; i++)
-		acl_load_dir(&acl, acl_dirs[i]);
-	session_init(&acl, logins, n_logins);
-	bus_init(sock, timeout * 1000);
-	rpc_init(check_access);
-
-	/* Signals are taken by this thread only, the server thread never sees them. */
-	sigemptyset(&sigs);
-	sigaddset(&sigs, SIGINT);
-	sigaddset(&sigs, SIGTERM);
-	sigaddset(&sigs, SIGHUP);
-	pthread_sigmask(SIG_BLOCK, &sigs, NULL);
 	signal(SIGPIPE, SIG_IGN);
-
-	port = http_start(&cfg);
-	if (port < 0) {
-		fprintf(stderr, "ubus-httpd: cannot listen on %s:%d\n", cfg.address, cfg.port);
-		return 1;
-	}
-	printf("ubus-httpd: listening on http://%s:%d/\n", cfg.address, port);
-	fflush(stdout);
-	sigwait(&sigs, &opt);
-	http_stop();
-	bus_done();
-	acl_free(&acl);
-	return 0;
-bad:
-	usage(argv[0]);
-	return 2;
+	uloop_init();
+	load_access(&o, &acl);
+	if (start_serving(&o))
+		ret = 1;
+	else
+		serve();
+	stop_serving(&acl);
+	return ret;
 }

@@ -9,10 +9,25 @@
 
 #define RPC_BODY_MAX	65536
 
-/* ACL checks are skipped when false. */
-void rpc_init(bool check_access);
-/* The reply to one request body (a single call or a batch); free() it. */
-char *rpc_handle(const char *body, size_t len);
+struct rpc_batch;
+
+/* The reply to a body, now the callee's to free(). */
+typedef void (*rpc_reply_fn)(void *priv, char *reply);
+
+/* ACL checks are skipped when check_access is false; every call has timeout_ms in all. */
+void rpc_init(bool check_access, int timeout_ms);
+
+/*
+ * Answers one request body (a single call or a batch) from the client at
+ * ADDR: returns the reply when it is ready at once (free() it), else NULL
+ * and REPLY runs from the loop later; *pending is then the work under way,
+ * for rpc_cancel.
+ */
+char *rpc_handle(const char *body, size_t len, const char *addr,
+		 rpc_reply_fn reply, void *priv, struct rpc_batch **pending);
+/* Drops the work for a body: REPLY never runs. */
+void rpc_cancel(struct rpc_batch *b);
+
 /* The reply to a body that is not JSON, or too long. */
 char *rpc_reply_parse_error(void);
 

@@ -5,6 +5,12 @@
  * A login session holds the groups its user's globs select, and lapses
  * SESSION_TIMEOUT seconds after it was last looked up. Passwords are not
  * checked: this stands in for the router's session object on a development PC.
+ *
+ * Logins come from anyone, so they take only free or lapsed slots: with the
+ * table full a login is refused rather than a live session dropped. Each
+ * client address may log in SESSION_LOGIN_BURST times at once and then once
+ * every SESSION_LOGIN_INTERVAL seconds; with the default timeout one address
+ * alone cannot fill the table.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -75,20 +81,50 @@ static struct session *session_find(const char *sid)
 	return NULL;
 }
 
-/* A free slot, or else the one closest to lapsing (never the anonymous one). */
+/* A free or lapsed slot (never the anonymous one's), or NULL. */
 static struct session *session_slot(void)
 {
-	struct session *victim = NULL;
 	int i;
 
-	for (i = 1; i < SESSION_MAX; i++) {
+	for (i = 1; i < SESSION_MAX; i++)
 		if (!session_live(&sessions[i]))
 			return &sessions[i];
-		if (!victim || sessions[i].expires < victim->expires)
-			victim = &sessions[i];
+	return NULL;
+}
+
+/*
+ * Per address the time its logins are booked up to: a login may go ahead
+ * while that lies less than a burst's worth of intervals ahead. The table
+ * is small; an address not in it takes the slot booked the least far.
+ */
+#define LOGIN_ADDRS	64
+
+static struct {
+	char addr[64];
+	time_t booked;
+} login_rate[LOGIN_ADDRS];
+
+static bool login_allowed(const char *addr)
+{
+	time_t t = now(), booked;
+	int i, slot = 0;
+
+	for (i = 0; i < LOGIN_ADDRS; i++) {
+		if (!strcmp(login_rate[i].addr, addr))
+			break;
+		if (login_rate[i].booked < login_rate[slot].booked)
+			slot = i;
 	}
-	session_clear(victim);
-	return victim;
+	if (i == LOGIN_ADDRS) {
+		i = slot;
+		snprintf(login_rate[i].addr, sizeof(login_rate[i].addr), "%s", addr);
+		login_rate[i].booked = 0;
+	}
+	booked = login_rate[i].booked > t ? login_rate[i].booked : t;
+	if (booked - t >= SESSION_LOGIN_BURST * SESSION_LOGIN_INTERVAL)
+		return false;
+	login_rate[i].booked = booked + SESSION_LOGIN_INTERVAL;
+	return true;
 }
 
 static bool globs_match(const char *list, const char *group, bool negated)
@@ -256,13 +292,16 @@ static const char *arg_string(struct json_object *args, const char *key)
 	return json_object_get_string(v);
 }
 
-static int session_login(struct json_object *args, struct json_object **reply)
+static int session_login(struct json_object *args, const char *addr, struct json_object **reply)
 {
 	const char *user = arg_string(args, "username");
 	struct json_object *t;
 	struct session *s;
 	int timeout = SESSION_TIMEOUT, i;
 
+	/* a refusal while limited looks like a wrong password: it tells a guesser nothing */
+	if (!login_allowed(addr))
+		return UBUS_STATUS_PERMISSION_DENIED;
 	if (!user || !arg_string(args, "password"))
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	if (json_object_object_get_ex(args, "timeout", &t) && json_object_is_type(t, json_type_int) &&
@@ -274,14 +313,14 @@ static int session_login(struct json_object *args, struct json_object **reply)
 	if (i == store.n_logins)
 		return UBUS_STATUS_PERMISSION_DENIED;
 	s = session_slot();
-	if (session_new(s, user, timeout))
+	if (!s || session_new(s, user, timeout))
 		return UBUS_STATUS_UNKNOWN_ERROR;
 	session_grant_login(s, &store.logins[i]);
 	*reply = session_dump(s);
 	return UBUS_STATUS_OK;
 }
 
-static int session_access(struct json_object *args, struct json_object **reply)
+static int session_access(struct json_object *args, const char *addr, struct json_object **reply)
 {
 	struct session *s = session_find(arg_string(args, "ubus_rpc_session"));
 	const char *scope = arg_string(args, "scope");
@@ -300,7 +339,7 @@ static int session_access(struct json_object *args, struct json_object **reply)
 	return UBUS_STATUS_OK;
 }
 
-static int session_destroy(struct json_object *args, struct json_object **reply)
+static int session_destroy(struct json_object *args, const char *addr, struct json_object **reply)
 {
 	struct session *s = session_find(arg_string(args, "ubus_rpc_session"));
 
@@ -314,20 +353,21 @@ static int session_destroy(struct json_object *args, struct json_object **reply)
 
 static const struct {
 	const char *name;
-	int (*handler)(struct json_object *args, struct json_object **reply);
+	int (*handler)(struct json_object *args, const char *addr, struct json_object **reply);
 } session_methods[] = {
 	{ "login", session_login },
 	{ "access", session_access },
 	{ "destroy", session_destroy },
 };
 
-int session_call(const char *method, struct json_object *args, struct json_object **reply)
+int session_call(const char *method, struct json_object *args, const char *addr,
+		 struct json_object **reply)
 {
 	size_t i;
 
 	*reply = NULL;
 	for (i = 0; i < sizeof(session_methods) / sizeof(session_methods[0]); i++)
 		if (!strcmp(session_methods[i].name, method))
-			return session_methods[i].handler(args, reply);
+			return session_methods[i].handler(args, addr, reply);
 	return UBUS_STATUS_METHOD_NOT_FOUND;
 }

@@ -256,6 +256,25 @@ ubus_invoke(struct ubus_context *ctx, uint32_t obj, const char *method,
 	return ubus_invoke_fd(ctx, obj, method, msg, cb, priv, timeout, -1);
 }
 
+/*
+ * Sends the call and fills *req (set data_cb, complete_cb and priv
+ * afterwards); ubus_complete_request_async then lets the loop deliver the
+ * replies. No timeout: a caller that stops waiting aborts the request.
+ */
+int ubus_invoke_async_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
+			 struct blob_attr *msg, struct ubus_request *req, int fd);
+
+static inline int
+ubus_invoke_async(struct ubus_context *ctx, uint32_t obj, const char *method,
+		  struct blob_attr *msg, struct ubus_request *req)
+{
+	return ubus_invoke_async_fd(ctx, obj, method, msg, req, -1);
+}
+
+void ubus_complete_request_async(struct ubus_context *ctx, struct ubus_request *req);
+/* No callback runs for the request any more; later replies are ignored. */
+void ubus_abort_request(struct ubus_context *ctx, struct ubus_request *req);
+
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
 		    struct blob_attr *msg);
 

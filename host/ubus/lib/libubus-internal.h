@@ -59,6 +59,9 @@ int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
 		   uint32_t objid, const void *data, size_t len) __hidden;
 /* writes what is held back; 0 or -1 (errno) */
 int ubus_tx_flush(struct ubus_context *ctx) __hidden;
+/* sends a request's message and numbers it; 0 or a ubus status */
+int ubus_start_request_parts(struct ubus_context *ctx, struct ubus_request *req,
+			     const struct iovec *part, int nparts, int cmd, uint32_t peer) __hidden;
 int ubus_sync_request(struct ubus_context *ctx, struct ubus_request *req,
 		      struct blob_attr *msg, int cmd, uint32_t peer, int timeout) __hidden;
 /* the same for a root given as parts to send one after the other (at most 5) */

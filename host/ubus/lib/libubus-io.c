@@ -193,6 +193,16 @@ int ubus_send_data(struct ubus_context *ctx, uint16_t seq, uint32_t peer,
 	return send_parts(ctx, seq, UBUS_MSG_DATA, peer, part, padded > len ? 3 : 2);
 }
 
+/* Off the list, then complete_cb: the callback may free the request. */
+static void ubus_finish_request(struct ubus_request *req, int status)
+{
+	list_del_init(&req->list);
+	req->status_code = status;
+	req->status_msg = true;
+	if (req->complete_cb)
+		req->complete_cb(req, status);
+}
+
 static void ubus_process_reply(struct ubus_context *ctx, const struct ubus_msghdr *hdr,
 			       struct blob_attr *root, struct blob_attr **tb)
 {
@@ -202,10 +212,9 @@ static void ubus_process_reply(struct ubus_context *ctx, const struct ubus_msghd
 		if (req->seq != hdr->seq || req->peer != hdr->peer || req->status_msg)
 			continue;
 		if (hdr->type == UBUS_MSG_STATUS) {
-			req->status_code = tb[UBUS_ATTR_STATUS] ?
-				(int) blob_get_u32(tb[UBUS_ATTR_STATUS]) :
-				UBUS_STATUS_INVALID_ARGUMENT;
-			req->status_msg = true;
+			ubus_finish_request(req, tb[UBUS_ATTR_STATUS] ?
+					    (int) blob_get_u32(tb[UBUS_ATTR_STATUS]) :
+					    UBUS_STATUS_INVALID_ARGUMENT);
 			return;
 		}
 		if (req->raw_data_cb)
@@ -326,6 +335,10 @@ static void ubus_connection_broken(struct ubus_context *ctx)
 
 	ctx->sock.eof = true;
 	shutdown(fd, SHUT_RDWR);
+	/* no answer will come to what is still pending: it fails as timed out */
+	while (!list_empty(&ctx->requests))
+		ubus_finish_request(list_first_entry(&ctx->requests, struct ubus_request, list),
+				    UBUS_STATUS_TIMEOUT);
 	if (ctx->connection_lost)
 		ctx->connection_lost(ctx);
 	/* a dead socket would otherwise wake the loop forever */
@@ -445,9 +458,8 @@ static int ubus_sync_wait(struct ubus_context *ctx, struct ubus_request *req, in
 	return ret;
 }
 
-int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
-			    const struct iovec *part, int nparts, int cmd, uint32_t peer,
-			    int timeout)
+int ubus_start_request_parts(struct ubus_context *ctx, struct ubus_request *req,
+			     const struct iovec *part, int nparts, int cmd, uint32_t peer)
 {
 	if (ctx->sock.eof)
 		return UBUS_STATUS_CONNECTION_FAILED;
@@ -465,6 +477,17 @@ int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
 			return UBUS_STATUS_CONNECTION_FAILED;
 		return UBUS_STATUS_NO_DATA;
 	}
+	return 0;
+}
+
+int ubus_sync_request_parts(struct ubus_context *ctx, struct ubus_request *req,
+			    const struct iovec *part, int nparts, int cmd, uint32_t peer,
+			    int timeout)
+{
+	int ret = ubus_start_request_parts(ctx, req, part, nparts, cmd, peer);
+
+	if (ret)
+		return ret;
 	list_add(&req->list, &ctx->requests);
 	return ubus_sync_wait(ctx, req, timeout);
 }

@@ -1,5 +1,5 @@
 /*
- * libubus-req.c - synchronous requests: lookups, calls and replies
+ * libubus-req.c - requests: lookups, calls (waited for or not) and replies
  */
 #include "libubus-internal.h"
 
@@ -65,42 +65,87 @@ int ubus_lookup_id(struct ubus_context *ctx, const char *path, uint32_t *id)
 	return ubus_lookup_request(ctx, path, &lr);
 }
 
-int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
-		   struct blob_attr *msg, ubus_data_handler_t cb, void *priv,
-		   int timeout, int fd)
+/* An INVOKE's root as parts: what a blob_buf would hold, without copying the payload into one. */
+struct invoke_parts {
+	uint8_t head[16];	/* root, OBJID, METHOD's header */
+	uint8_t mid[8];		/* the method's padding (up to 3 bytes), DATA's header */
+	uint32_t id;
+	struct iovec part[5];
+};
+
+static int invoke_parts(struct invoke_parts *ip, uint32_t obj, const char *method,
+			struct blob_attr *msg, int fd)
 {
 	static const uint8_t zero[BLOB_ATTR_ALIGN];
-	struct ubus_request req = { .data_cb = cb, .priv = priv };
-	uint8_t head[16];	/* root, OBJID, METHOD's header */
-	uint8_t mid[8] = { 0 };	/* the method's padding (up to 3 bytes), DATA's header */
-	uint32_t id = cpu_to_be32(obj);
 	size_t mlen, mpad, dlen, rootlen;
-	struct iovec part[5];
 
 	if (!method)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	/* passing descriptors along with calls is not supported here */
 	if (fd >= 0)
 		return UBUS_STATUS_NOT_SUPPORTED;
-	/* what a blob_buf would hold, without copying the payload into one */
 	mlen = strlen(method) + 1;
 	mpad = ubus_padded(mlen) - mlen;
 	dlen = msg ? blob_len(msg) : 0;
-	rootlen = sizeof(head) + mlen + mpad + 4 + ubus_padded(dlen);
+	rootlen = sizeof(ip->head) + mlen + mpad + 4 + ubus_padded(dlen);
 	if (rootlen > BLOB_ATTR_LEN_MASK)
 		return UBUS_STATUS_NO_MEMORY;
-	ubus_attr_hdr(head, 0, rootlen);
-	ubus_attr_hdr(head + 4, UBUS_ATTR_OBJID, 8);
-	memcpy(head + 8, &id, sizeof(id));
-	ubus_attr_hdr(head + 12, UBUS_ATTR_METHOD, 4 + mlen);
-	ubus_attr_hdr(mid + 4, UBUS_ATTR_DATA, 4 + dlen);
-	part[0] = (struct iovec) { .iov_base = head, .iov_len = sizeof(head) };
-	part[1] = (struct iovec) { .iov_base = (void *) method, .iov_len = mlen };
-	part[2] = (struct iovec) { .iov_base = mid + 4 - mpad, .iov_len = mpad + 4 };
-	part[3] = (struct iovec) { .iov_base = msg ? blob_data(msg) : NULL, .iov_len = dlen };
-	part[4] = (struct iovec) { .iov_base = (void *) zero, .iov_len = ubus_padded(dlen) - dlen };
-	return ubus_sync_request_parts(ctx, &req, part, 5, UBUS_MSG_INVOKE, obj,
+	ip->id = cpu_to_be32(obj);
+	memset(ip->mid, 0, sizeof(ip->mid));
+	ubus_attr_hdr(ip->head, 0, rootlen);
+	ubus_attr_hdr(ip->head + 4, UBUS_ATTR_OBJID, 8);
+	memcpy(ip->head + 8, &ip->id, sizeof(ip->id));
+	ubus_attr_hdr(ip->head + 12, UBUS_ATTR_METHOD, 4 + mlen);
+	ubus_attr_hdr(ip->mid + 4, UBUS_ATTR_DATA, 4 + dlen);
+	ip->part[0] = (struct iovec) { .iov_base = ip->head, .iov_len = sizeof(ip->head) };
+	ip->part[1] = (struct iovec) { .iov_base = (void *) method, .iov_len = mlen };
+	ip->part[2] = (struct iovec) { .iov_base = ip->mid + 4 - mpad, .iov_len = mpad + 4 };
+	ip->part[3] = (struct iovec) { .iov_base = msg ? blob_data(msg) : NULL, .iov_len = dlen };
+	ip->part[4] = (struct iovec) { .iov_base = (void *) zero, .iov_len = ubus_padded(dlen) - dlen };
+	return 0;
+}
+
+int ubus_invoke_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
+		   struct blob_attr *msg, ubus_data_handler_t cb, void *priv,
+		   int timeout, int fd)
+{
+	struct ubus_request req = { .data_cb = cb, .priv = priv };
+	struct invoke_parts ip;
+	int ret = invoke_parts(&ip, obj, method, msg, fd);
+
+	if (ret)
+		return ret;
+	return ubus_sync_request_parts(ctx, &req, ip.part, 5, UBUS_MSG_INVOKE, obj,
 				       timeout < 0 ? 0 : timeout);
+}
+
+int ubus_invoke_async_fd(struct ubus_context *ctx, uint32_t obj, const char *method,
+			 struct blob_attr *msg, struct ubus_request *req, int fd)
+{
+	struct invoke_parts ip;
+	int ret;
+
+	memset(req, 0, sizeof(*req));
+	INIT_LIST_HEAD(&req->list);
+	ret = invoke_parts(&ip, obj, method, msg, fd);
+	if (ret)
+		return ret;
+	return ubus_start_request_parts(ctx, req, ip.part, 5, UBUS_MSG_INVOKE, obj);
+}
+
+void ubus_complete_request_async(struct ubus_context *ctx, struct ubus_request *req)
+{
+	if (!list_empty(&req->list) || req->status_msg)
+		return;
+	list_add(&req->list, &ctx->requests);
+}
+
+void ubus_abort_request(struct ubus_context *ctx, struct ubus_request *req)
+{
+	if (list_empty(&req->list))
+		return;
+	req->cancelled = true;
+	list_del_init(&req->list);
 }
 
 int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req,
