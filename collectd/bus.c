@@ -86,7 +86,10 @@ int bus_ready(const char *socket_path)
 	if (ctx && (ctx_lost || ctx->sock.eof))
 		bus_close();
 	if (!ctx) {
-		ctx = ubus_connect(socket_path);
+		ctx = ubus_connect(socket_path ? socket_path : BUS_SOCKET);
+		/* Firmware from 2021 on keeps the socket elsewhere: then the library knows where. */
+		if (!ctx && !socket_path)
+			ctx = ubus_connect(NULL);
 		if (!ctx)
 			return UBUS_STATUS_CONNECTION_FAILED;
 		ctx->connection_lost = on_lost;

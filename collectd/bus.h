@@ -15,7 +15,13 @@ struct bus_totals {
 	uint64_t tx_packets;
 };
 
-/* Connects and finds veloxd when needed; a ubus status (0: ready). */
+/* Where veloxd's bus is, as veloxd looks for it. */
+#define BUS_SOCKET "/var/run/ubus.sock"
+
+/*
+ * Connects and finds veloxd when needed; a ubus status (0: ready). A null
+ * path is veloxd's: BUS_SOCKET, else the library's default.
+ */
 int bus_ready(const char *socket_path);
 
 /* Monotonic milliseconds at which the current veloxd object was found. */

@@ -41,7 +41,7 @@ static void set_state(enum feed_state state, const char *socket_path)
 		return;
 	last_state = state;
 	fprintf(stderr, "veloxd-collectd: %s%s\n", state_text[state],
-		state == FEED_NO_BUS ? socket_path : "");
+		state != FEED_NO_BUS ? "" : socket_path ? socket_path : BUS_SOCKET);
 }
 
 static enum feed_state state_of(int status)

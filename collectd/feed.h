@@ -9,7 +9,7 @@
 
 struct feed_conf {
 	const char *host;	/* collectd's host name for local values */
-	const char *socket_path;
+	const char *socket_path;	/* null: where veloxd looks */
 };
 
 /* 0, or -1 when the output is gone (collectd stopped reading). */

@@ -19,7 +19,6 @@
 #include "bus.h"
 #include "feed.h"
 
-#define DEFAULT_SOCKET "/var/run/ubus.sock"
 /* collectd's own default, for a run outside collectd. */
 #define DEFAULT_INTERVAL_MS 10000
 #define MAX_INTERVAL_MS (24 * 3600 * 1000)
@@ -97,14 +96,14 @@ static int wait_until(int64_t until)
 static void usage(const char *prog)
 {
 	fprintf(stderr, "Usage: %s [-s <socket>]\n"
-		" -s <socket>  ubus socket (default %s)\n"
+		" -s <socket>  ubus socket (default %s, else the library's default)\n"
 		"Run by collectd's exec plugin; reads COLLECTD_HOSTNAME and COLLECTD_INTERVAL.\n",
-		prog, DEFAULT_SOCKET);
+		prog, BUS_SOCKET);
 }
 
 int main(int argc, char **argv)
 {
-	struct feed_conf conf = { NULL, DEFAULT_SOCKET };
+	struct feed_conf conf = { NULL, NULL };
 	int64_t interval, next;
 	int opt;
 

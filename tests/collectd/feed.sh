@@ -35,7 +35,8 @@ cd_start router
 # 15 rates of 2 s each: a window that one sampling period of veloxd (the
 # age of the totals read) can move by at most 1/30.
 K=15
-if ! cd_wait_rows 400 $((K + 1)) router router1 bridge if_octets; then
+# The wireless series starts a round after the others.
+if ! cd_wait_rows 400 $((K + 1)) router router1 wlan if_octets-ap; then
 	vx_not_ok "collectd stored rates" "$(cat /tmp/cd-router/log)"
 	vx_done
 fi
