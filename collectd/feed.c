@@ -28,7 +28,7 @@ enum feed_state { FEED_OK, FEED_NO_BUS, FEED_NO_VELOXD, FEED_DENIED, FEED_FAILED
 static const char *const state_text[__FEED_MAX] = {
 	[FEED_OK] = "reading veloxd again",
 	[FEED_NO_BUS] = "values paused: no ubus at ",
-	[FEED_NO_VELOXD] = "values paused: veloxd is not on the bus",
+	[FEED_NO_VELOXD] = "values paused: veloxd is not on the bus (or no ubus ACL shows it to this user)",
 	[FEED_DENIED] = "values paused: the bus refused the calls to veloxd (no ubus ACL for this user?)",
 	[FEED_FAILED] = "values paused: a call to veloxd failed",
 };
@@ -128,11 +128,13 @@ static int read_veloxd(const char *socket_path, struct round *r)
 {
 	int ret = bus_ready(socket_path);
 
-	if (ret == UBUS_STATUS_OK)
-		ret = read_round(r);
-	if (ret == UBUS_STATUS_NOT_FOUND && bus_ready(socket_path) == UBUS_STATUS_OK)
-		ret = read_round(r);
-	return ret;
+	if (ret != UBUS_STATUS_OK)
+		return ret;
+	ret = read_round(r);
+	if (ret != UBUS_STATUS_NOT_FOUND)
+		return ret;
+	ret = bus_ready(socket_path);
+	return ret == UBUS_STATUS_OK ? read_round(r) : ret;
 }
 
 static int unfilled(const struct reading *r, int fresh)
