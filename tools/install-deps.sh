@@ -6,6 +6,7 @@ pkgs="build-essential cmake pkg-config clang libclang-rt-14-dev libgtest-dev lib
       iproute2 valgrind qemu-system-x86 linux-image-amd64 linux-headers-amd64 busybox-static
       cpio kmod g++-mips-linux-gnu qemu-user googletest
       libmicrohttpd-dev chromium nodejs curl"
+pkgs="$pkgs collectd-core rrdtool"
 missing=""
 for p in $pkgs; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

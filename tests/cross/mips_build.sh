@@ -40,7 +40,7 @@ if ! "$cmake" -S "$src" -B "$out/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
 	echo "FAIL: configure for MIPS"
 	exit 1
 fi
-targets="veloxd vx_debug_probe switchsim ubusd ubus_cli uci_cli daemon_unit_tests daemon_ns_tests daemon_stress_tests"
+targets="veloxd veloxd-collectd vx_debug_probe switchsim ubusd ubus_cli uci_cli daemon_unit_tests daemon_ns_tests daemon_stress_tests"
 # shellcheck disable=SC2086
 if ! "$cmake" --build "$out/build" -j 2 --target $targets >"$out/build.log" 2>&1; then
 	grep -E -A5 'error|Error' "$out/build.log" | head -n 60

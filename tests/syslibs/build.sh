@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# daemon/ built on its own as an OpenWrt SDK builds it: against a staging
-# directory that holds only platform headers and libraries, with every C and
-# C++ compiler named. Proves the daemon needs nothing of host/ but those, and
+# daemon/ (and collectd/) built on its own as an OpenWrt SDK builds it:
+# against a staging directory that holds only platform headers and
+# libraries, with every C and C++ compiler named. Proves the daemon needs nothing of host/ but those, and
 # nothing of the C++ runtime.
 #   build.sh --src DIR --out DIR --cmake CMAKE --headers DIR,DIR --libs LIB,LIB
 #            [--stubs "ubox:ubox ... json:json-c"] [--compilers "gcc:g++ clang:clang++"]
@@ -96,6 +96,28 @@ for pair in $compilers; do
 		*) [ "$p" != veloxd ] || fail "$c: $p does not link json-c";;
 		esac
 	done
+	# The collectd source, a project of its own against the same staging
+	# directory, as its package builds it: the bus libraries and nothing more.
+	cb=$out/$c-collectd
+	if ! "$cmake" -S "$src/collectd" -B "$cb" -DCMAKE_PREFIX_PATH="$stage" -DCMAKE_C_COMPILER="$c" \
+		-DCMAKE_CXX_COMPILER="$cxx" >"$cb.configure.log" 2>&1 ||
+		! "$cmake" --build "$cb" -j 2 >"$cb.build.log" 2>&1; then
+		tail -n 40 "$cb.configure.log" "$cb.build.log" 2>/dev/null
+		fail "collectd/ with $c"
+		continue
+	fi
+	needed=$(readelf -d "$cb/veloxd-collectd" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+	echo "$c: veloxd-collectd needs: $needed"
+	for l in libubus libubox; do
+		case " $needed" in
+		*" $l.so "*) ;;
+		*) fail "$c: veloxd-collectd does not link $l";;
+		esac
+	done
+	case " $needed" in
+	*" libstdc++"* | *" libatomic"* | *" libjson"* | *" libuci"* | *" libblobmsg_json"*)
+		fail "$c: veloxd-collectd links more than the bus libraries";;
+	esac
 done
-[ $status -eq 0 ] && echo "ok: daemon/ builds against the staging directory with: $compilers"
+[ $status -eq 0 ] && echo "ok: daemon/ and collectd/ build against the staging directory with: $compilers"
 exit $status

@@ -8,3 +8,4 @@ CP:=cp -fpR
 INSTALL_DIR:=install -d -m0755
 INSTALL_BIN:=install -m0755
 INSTALL_CONF:=install -m0600
+INSTALL_DATA:=install -m0644
