@@ -114,7 +114,7 @@ demo() {
 	elif [ -z "$url" ]; then
 		vx_not_ok "a URL is printed" "$(head -n 40 "$out")"
 	else
-		vx_expect_true "the page is served at $url" sh -c "curl -s -m 10 '$url' | grep -q '<title>Router status'"
+		vx_expect_true "the page is served at $url" sh -c "curl -s -m 10 '$url' | grep -q 'luci.js'"
 		sid=$(rpc "$url" login 00000000000000000000000000000000 session '{"username":"root","password":"x"}' |
 			sed -n 's/.*"ubus_rpc_session":"\([0-9a-f]*\)".*/\1/p')
 		vx_expect_eq "a call through the page reaches veloxd" "$(rpc "$url" get_interface_list "$sid" veloxd)" \
