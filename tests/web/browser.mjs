@@ -200,7 +200,6 @@ try {
 		per);
 
 	// Move selection 1 to slot 1 with the page's control.
-	const refreshesBeforeMove = refreshes;
 	await page.select('#vx-sel1 .vx-choose', '1');
 	const moved = await waitFor(page, 'selection 1 on slot 1', (p) =>
 		/Now showing/.test(p.sel1.result) && within(kbit(p.sel1.tx), expect[1][0], TOL), 30);
