@@ -133,6 +133,30 @@ TEST_F(Cli, EditingSessionChangesAndCommit)
 	expect({ "changes", "net" }, "");
 }
 
+// A batch keeps one context: a command on a package an earlier one loaded
+// works on that package, as uci-defaults scripts that delete, add and set
+// in one batch rely on.
+TEST_F(Cli, BatchWorksOnThePackageEarlierCommandsLoaded)
+{
+	RunResult r = run_uci(uci_args_in(d, { "batch" }),
+			      "set net.lan.ipaddr=192.168.1.1\n"
+			      "add net switch\n"
+			      "set net.@switch[-1].name=switch2\n"
+			      "show net.@switch[-1].name\n"
+			      "changes net\n"
+			      "commit\n");
+	EXPECT_EQ(r.out, "cfg053777\n"
+			 "net.cfg053777.name='switch2'\n"
+			 "net.lan.ipaddr='192.168.1.1'\n"
+			 "net.cfg053777='switch'\n"
+			 "net.cfg053777.name='switch2'\n");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+	expect({ "get", "net.lan.ipaddr" }, "192.168.1.1\n");
+	expect({ "get", "net.@switch[-1].name" }, "switch2\n");
+	expect({ "changes" }, "");
+}
+
 TEST_F(Cli, EditErrors)
 {
 	expect({ "set", "net.nosec.opt=1" }, "", 1, "uci: Invalid argument\n");

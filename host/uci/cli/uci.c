@@ -279,11 +279,27 @@ static void print_change(struct uci_package *p, struct uci_delta *d)
 	putchar('\n');
 }
 
+/* The package called name as the files hold it. An earlier command of the
+ * same batch may have it loaded, and loading it again would be refused as
+ * a duplicate: every command saves what it changed, so that copy is dropped
+ * and the package read anew. */
+static int load_afresh(struct cli *c, const char *name, struct uci_package **p)
+{
+	struct uci_element *e;
+	uci_foreach_element(&c->ctx->root, e) {
+		if (!strcmp(e->name, name)) {
+			uci_unload(c->ctx, uci_to_package(e));
+			break;
+		}
+	}
+	return uci_load(c->ctx, name, p);
+}
+
 static int per_package(struct cli *c, enum cmd_id id, const char *name)
 {
 	struct uci_package *p = NULL;
 	struct uci_element *e;
-	if (uci_load(c->ctx, name, &p) != UCI_OK) {
+	if (load_afresh(c, name, &p) != UCI_OK) {
 		cli_perror(c);
 		return 1;
 	}
@@ -393,7 +409,7 @@ static int cmd_add(struct cli *c, const char *pkg, const char *type)
 {
 	struct uci_package *p = NULL;
 	struct uci_section *s = NULL;
-	int r = uci_load(c->ctx, pkg, &p);
+	int r = load_afresh(c, pkg, &p);
 	if (!r)
 		r = uci_add_section(c->ctx, p, type, &s);
 	if (!r)
