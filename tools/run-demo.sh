@@ -102,7 +102,7 @@ if [ -z "${VX_IN_NS:-}" ]; then
 		VX_BIN_UBUS=$build/host/ubus/ubus
 		VX_BIN_UCI=$build/host/uci/uci
 		VX_BIN_VELOXD=$build/daemon/veloxd
-		VX_BIN_VELOXTOP=$build/tools/veloxtop/veloxtop
+		VX_BIN_VELOXTOP=$build/veloxtop/veloxtop
 		VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
 		VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
 		VX_BIN_UBUS_HTTPD=$build/host/ubus-http/ubus-httpd

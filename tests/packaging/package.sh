@@ -68,7 +68,7 @@ check "VELOXD_NO_PROCD=0 overrides the guess" sh -c 'make -s -C "$1" TOPDIR="$2"
 rm -rf "$tmp/build"
 mk prepare
 check "prepare takes the daemon's sources" test -f "$tmp/build/veloxd-1.0/daemon/CMakeLists.txt"
-check "prepare takes veloxtop" test -f "$tmp/build/veloxd-1.0/tools/veloxtop/veloxtop.c"
+check "prepare takes veloxtop" test -f "$tmp/build/veloxd-1.0/veloxtop/veloxtop.c"
 for d in host tests bench kmod; do
 	check "prepare leaves out $d/" test ! -e "$tmp/build/veloxd-1.0/$d"
 done
