@@ -118,6 +118,15 @@ FAKE
 	check "$sh: pid file names the restarted veloxd" wait_for 10 pidfile_names "$third"
 	rc stop
 	check "$sh: stop after restart ends veloxd" wait_for 10 dead "$third"
+	# start returns once veloxd runs, so that a stop right after it ends what
+	# it started instead of finding no pid file yet.
+	rc start
+	check "$sh: start returns with veloxd running and in the pid file" alive "$(cat "$tmp/run/veloxd.pid" 2>/dev/null)"
+	rc stop
+	fourth=$(sed -n 4p "$tmp/starts")
+	sleep 1.5
+	check "$sh: a stop right after start leaves no veloxd running" dead "$fourth"
+	check "$sh: … and nothing starts it again" [ "$(wc -l <"$tmp/starts")" -eq 4 ]
 done
 
 echo "$pass passed, $fail failed"
