@@ -13,7 +13,7 @@ src=$VX_BIN_COLLECTD_SOURCE
 # Started before the bus: it waits, and says so once.
 "$src" >/tmp/out 2>>/tmp/err &
 pid=$!
-sleep 2
+vx_wait_for 30 grep -q 'values paused' /tmp/err
 vx_expect_eq "no bus: one line on stderr" "$(cat /tmp/err)" \
 	"veloxd-collectd: values paused: no ubus at /var/run/ubus.sock"
 vx_start_ubusd
@@ -46,7 +46,8 @@ vx_expect_eq "no ap values after the client's first" "$(tail -n +"$n" /tmp/out |
 : >/tmp/err
 kill "$VX_UBUSD_PID"
 wait "$VX_UBUSD_PID" 2>/dev/null
-sleep 3
+# Until the source has seen the bus go.
+vx_wait_for 30 grep -q 'values paused' /tmp/err
 vx_start_ubusd
 vx_start_veloxd /tmp/veloxd.log
 n=$(lines bridge/if_octets)

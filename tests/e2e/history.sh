@@ -66,21 +66,25 @@ vx_within "newest receive speeds of slot 0" "$(newest "$reply" rx_speed 3 | sort
 	"$(awk -v r=$R 'BEGIN { printf "%.2f", r * 8 / 1024 }')" 5
 
 # One entry more per pass: polled several times a pass, the length never
-# grows by more than one from one reading to the next taken within a
-# second (readings further apart are not judged), until it has grown by 4.
-prev=$(length "$(history '{"interface1": 0}')" rx_speed)
+# grows by more than one between two readings less than a second apart
+# (passes end at least a second apart; each reading happened between the
+# clock read before its call and the one after, so the pair is judged only
+# when the first call began less than a second before the second ended),
+# until it has grown by 4.
 prev_ns=$(date +%s%N)
+prev=$(length "$(history '{"interface1": 0}')" rx_speed)
 steps=0 jumps=0
-deadline=$((SECONDS + 30))
+deadline=$((SECONDS + 60))
 while [ "$steps" -lt 4 ] && [ "$SECONDS" -lt "$deadline" ]; do
 	sleep 0.1
+	began_ns=$(date +%s%N)
 	cur=$(length "$(history '{"interface1": 0}')" rx_speed)
-	now_ns=$(date +%s%N)
-	if [ "$cur" -lt "$prev" ] || { [ "$cur" -gt $((prev + 1)) ] && [ $((now_ns - prev_ns)) -lt 1000000000 ]; }; then
+	ended_ns=$(date +%s%N)
+	if [ "$cur" -lt "$prev" ] || { [ "$cur" -gt $((prev + 1)) ] && [ $((ended_ns - prev_ns)) -lt 1000000000 ]; }; then
 		jumps=$((jumps + 1))
 	fi
 	[ "$cur" -gt "$prev" ] && steps=$((steps + cur - prev))
-	prev=$cur prev_ns=$now_ns
+	prev=$cur prev_ns=$began_ns
 done
 vx_expect_eq "the recent history grows by one a pass" "$steps $jumps" "4 0"
 kill "$g"
