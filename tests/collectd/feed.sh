@@ -25,7 +25,7 @@ cd_conf central central \
 	'LoadPlugin network' '<Plugin network>' "  Listen \"127.0.0.1\" \"$CD_PORT\"" '</Plugin>' \
 	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-central/csv"' '  StoreRates false' '</Plugin>'
 cd_conf router router1 \
-	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$VX_BIN_COLLECTD_SOURCE\"" '</Plugin>' \
+	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$(cd_source)\"" '</Plugin>' \
 	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-router/csv"' '  StoreRates true' '</Plugin>' \
 	'LoadPlugin rrdtool' '<Plugin rrdtool>' '  DataDir "/tmp/cd-router/rrd"' '</Plugin>' \
 	'LoadPlugin network' '<Plugin network>' "  Server \"127.0.0.1\" \"$CD_PORT\"" '</Plugin>'

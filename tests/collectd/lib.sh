@@ -24,6 +24,28 @@ cd_require_collectd() {
 	getent group nogroup >/dev/null || vx_skip "no group nogroup"
 }
 
+# cd_source: the path of the source for the exec plugin, which runs it as
+# nobody: a copy with the build tree's libraries beside it, since the
+# checkout and the build may lie where nobody may not look (a directory of
+# mode 0700 under /tmp, as mktemp makes it).
+cd_source() {
+	local dir=/tmp/cd-bin lib
+	if [ ! -x "$dir/veloxd-collectd" ]; then
+		mkdir -p "$dir/lib"
+		cp "$VX_BIN_COLLECTD_SOURCE" "$dir/veloxd-collectd.bin"
+		for lib in $(ldd "$VX_BIN_COLLECTD_SOURCE" | awk '$3 ~ /^\// { print $3 }'); do
+			case "$lib" in
+			/lib/* | /usr/lib/*) ;;
+			*) cp "$lib" "$dir/lib/" ;;
+			esac
+		done
+		printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s "$@"\n' "$dir/lib" "$dir/veloxd-collectd.bin" >"$dir/veloxd-collectd"
+		chmod -R a+rX "$dir"
+		chmod 755 "$dir/veloxd-collectd"
+	fi
+	echo "$dir/veloxd-collectd"
+}
+
 # cd_conf NAME HOSTNAME BLOCKS...: /tmp/cd-NAME/collectd.conf, logging to
 # /tmp/cd-NAME/log, storing with csv under /tmp/cd-NAME/csv.
 cd_conf() {

@@ -20,7 +20,7 @@ vx_traffic host1 br-lan $R1 >/dev/null
 vx_traffic br-lan host2 $R2 >/dev/null
 
 cd_conf router router1 \
-	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$VX_BIN_COLLECTD_SOURCE\"" '</Plugin>' \
+	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$(cd_source)\"" '</Plugin>' \
 	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-router/csv"' '  StoreRates true' '</Plugin>' \
 	'LoadPlugin rrdtool' '<Plugin rrdtool>' '  DataDir "/tmp/cd-router/rrd"' '</Plugin>'
 cd_start router
