@@ -30,6 +30,39 @@ double seconds_since(const struct timespec &t0)
 	return (double)(t.tv_sec - t0.tv_sec) + (double)(t.tv_nsec - t0.tv_nsec) / 1e9;
 }
 
+/*
+ * write(k) for k = 1, 2, ... on a sampler thread while check() judges one
+ * reading on this thread, for 1.5 s and at least min_writes writes (20 s at
+ * most). Returns the readings judged; a failed one is reported, five at most.
+ */
+template <typename Write, typename Check>
+unsigned long long race(Write write, Check check, unsigned long long min_writes)
+{
+	std::atomic<bool> stop(false);
+	std::atomic<unsigned long long> written(0);
+	std::thread sampler([&] {
+		for (unsigned long long k = 1; !stop.load(); k++) {
+			write(k);
+			written.store(k);
+		}
+	});
+
+	struct timespec t0;
+	clock_gettime(CLOCK_MONOTONIC, &t0);
+	unsigned long long reads = 0, failures = 0;
+	while ((seconds_since(t0) < 1.5 || written.load() < min_writes) && seconds_since(t0) <= 20) {
+		::testing::AssertionResult r = check();
+		if (!r && failures++ < 5)
+			ADD_FAILURE() << r.message();
+		reads++;
+	}
+	stop.store(true);
+	sampler.join();
+	EXPECT_EQ(failures, 0u);
+	EXPECT_GT(written.load(), 100u);
+	return reads;
+}
+
 /* Update k of the writer: all fields follow from k. */
 void write_update(unsigned long long k)
 {
@@ -63,34 +96,13 @@ TEST(Stress, SnapshotsAreWholeUpdates)
 {
 	reset_daemon_state();
 	strcpy(slot_at(9).ifname, "eth0");
-	std::atomic<bool> stop(false);
-	std::atomic<unsigned long long> written(0);
-
-	std::thread sampler([&] {
-		for (unsigned long long k = 1; !stop.load(); k++) {
-			write_update(k);
-			written.store(k);
-		}
-	});
-
-	struct timespec t0;
-	clock_gettime(CLOCK_MONOTONIC, &t0);
-	unsigned long long reads = 0, failures = 0;
-	while (seconds_since(t0) < 1.5 || written.load() < 1000) {
+	unsigned long long reads = race(write_update, [] {
 		struct interface_info s;
-		ASSERT_EQ(get_interface_snapshot(9, &s), 0);
-		::testing::AssertionResult r = consistent(s);
-		if (!r && failures++ < 5)
-			ADD_FAILURE() << r.message();
-		reads++;
-		if (seconds_since(t0) > 20)
-			break;
-	}
-	stop.store(true);
-	sampler.join();
-	EXPECT_EQ(failures, 0u);
+		if (get_interface_snapshot(9, &s) != 0)
+			return ::testing::AssertionFailure() << "no snapshot of slot 9";
+		return consistent(s);
+	}, 1000);
 	EXPECT_GT(reads, 100u);
-	EXPECT_GT(written.load(), 100u);
 }
 
 /* Pass k, 100 s after pass k - 1: the bridge moves 1000 and 3000 bytes, the wired total's speeds are k and 2 k hundredths. */
@@ -136,37 +148,18 @@ TEST(Stress, HistoryCopiesAreWholePasses)
 {
 	reset_daemon_state();
 	strcpy(slot_at(9).ifname, "eth0");
-	std::atomic<bool> stop(false);
-	std::atomic<unsigned long long> written(0);
-
-	std::thread sampler([&] {
-		for (unsigned long long k = 1; !stop.load(); k++) {
-			write_pass(k);
-			written.store(k);
-		}
-	});
-
-	struct timespec t0;
-	clock_gettime(CLOCK_MONOTONIC, &t0);
-	unsigned long long reads = 0, failures = 0, full_days = 0;
-	static struct history_copy c;
-	while (seconds_since(t0) < 1.5 || written.load() < 2000) {
-		ASSERT_EQ(history_read(2, HISTORY_RANGE_RECENT, at(0), &c), 0);
+	unsigned long long full_days = 0;
+	unsigned long long reads = race(write_pass, [&full_days] {
+		static struct history_copy c;
+		if (history_read(2, HISTORY_RANGE_RECENT, at(0), &c) != 0)
+			return ::testing::AssertionFailure() << "no recent history of slot 2";
 		::testing::AssertionResult r = whole_recent(c);
 		/* read at 0 s: the open interval is left out */
-		ASSERT_EQ(history_read(9, HISTORY_RANGE_DAY, at(0), &c), 0);
+		if (history_read(9, HISTORY_RANGE_DAY, at(0), &c) != 0)
+			return ::testing::AssertionFailure() << "no day of slot 9";
 		full_days += c.count == HISTORY_DAY;
-		if (r)
-			r = whole_day(c);
-		if (!r && failures++ < 5)
-			ADD_FAILURE() << r.message();
-		reads++;
-		if (seconds_since(t0) > 20)
-			break;
-	}
-	stop.store(true);
-	sampler.join();
-	EXPECT_EQ(failures, 0u);
+		return r ? whole_day(c) : r;
+	}, 2000);
 	EXPECT_GT(reads, 100u);
 	EXPECT_GT(full_days, 0u) << "the day ring never wrapped while read";
 }
