@@ -7,22 +7,10 @@
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 pkg=$top/packaging/veloxd-collectd
-pass=0
-fail=0
-ok() { pass=$((pass + 1)); echo "ok - $1"; }
-not_ok() { fail=$((fail + 1)); echo "not ok - $1"; [ -n "$2" ] && printf '#   %s\n' "$2"; }
-check() { # check NAME CMD...
-	name=$1
-	shift
-	if "$@"; then ok "$name"; else not_ok "$name" "failed: $*"; fi
-}
+. "$here/lib.sh"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mk() {
-	make -s -C "$pkg" TOPDIR="$here/sdk" STAGING_DIR="$tmp/staging" BUILD_DIR="$tmp/build" \
-		DEST="$tmp/dest" "$@"
-}
 
 deps=$(mk meta-veloxd-collectd | sed -n 's/^depends: //p')
 for d in veloxd collectd-mod-exec libubus libubox; do
@@ -101,5 +89,4 @@ luci_statistics.@collectd_exec_input[0].cmdgroup='nogroup'"
 	fi
 fi
 
-echo "$pass passed, $fail failed"
-[ "$fail" = 0 ]
+checks_done

@@ -6,16 +6,7 @@
 # router's), with its paths moved into a scratch directory.
 here=$(cd "$(dirname "$0")" && pwd)
 files=$here/../../packaging/veloxd/files
-pass=0
-fail=0
-
-ok() { pass=$((pass + 1)); echo "ok - $1"; }
-not_ok() { fail=$((fail + 1)); echo "not ok - $1"; [ -n "$2" ] && echo "#   $2"; }
-check() { # check NAME CMD...
-	name=$1
-	shift
-	if "$@"; then ok "$name"; else not_ok "$name" "failed: $*"; fi
-}
+. "$here/lib.sh"
 
 shells="sh"
 command -v busybox >/dev/null && busybox sh -c : 2>/dev/null && shells="$shells busybox_sh"
@@ -129,5 +120,4 @@ FAKE
 	check "$sh: … and nothing starts it again" [ "$(wc -l <"$tmp/starts")" -eq 4 ]
 done
 
-echo "$pass passed, $fail failed"
-[ "$fail" = 0 ]
+checks_done

@@ -7,15 +7,7 @@
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 pkg=$top/packaging/veloxd
-pass=0
-fail=0
-ok() { pass=$((pass + 1)); echo "ok - $1"; }
-not_ok() { fail=$((fail + 1)); echo "not ok - $1"; [ -n "$2" ] && printf '#   %s\n' "$2"; }
-check() { # check NAME CMD...
-	name=$1
-	shift
-	if "$@"; then ok "$name"; else not_ok "$name" "failed: $*"; fi
-}
+. "$here/lib.sh"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -35,10 +27,6 @@ sdk() {
 	mkdir -p "$tmp/build/veloxd-1.0/ipkg-install/usr/sbin"
 	echo veloxd >"$tmp/build/veloxd-1.0/ipkg-install/usr/sbin/veloxd"
 	echo veloxtop >"$tmp/build/veloxd-1.0/ipkg-install/usr/sbin/veloxtop"
-}
-mk() {
-	make -s -C "$pkg" TOPDIR="$here/sdk" STAGING_DIR="$tmp/staging" BUILD_DIR="$tmp/build" \
-		DEST="$tmp/dest" "$@"
 }
 
 for gen in 12.09 14.07 15.05; do
@@ -73,5 +61,4 @@ for d in host tests bench kmod; do
 	check "prepare leaves out $d/" test ! -e "$tmp/build/veloxd-1.0/$d"
 done
 
-echo "$pass passed, $fail failed"
-[ "$fail" = 0 ]
+checks_done
