@@ -6,12 +6,7 @@
 # within 5%, the central one under the router's host name.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
-cd_require_collectd rrdtool
-command -v rrdtool >/dev/null || vx_skip "rrdtool not installed (rrdtool)"
-vx_reexec_in_ns "$here/feed.sh" "$@"
-vx_sandbox_up
-vx_start_ubusd
-vx_start_veloxd /tmp/veloxd.log
+cd_sandbox "$here/feed.sh" "$@"
 
 R1=256000 # PC on port 1 -> router
 R2=640000 # router -> PC on port 2
@@ -24,10 +19,7 @@ vx_traffic sta0 br-lan $R3 >/dev/null
 cd_conf central central \
 	'LoadPlugin network' '<Plugin network>' "  Listen \"127.0.0.1\" \"$CD_PORT\"" '</Plugin>' \
 	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-central/csv"' '  StoreRates false' '</Plugin>'
-cd_conf router router1 \
-	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$(cd_source)\"" '</Plugin>' \
-	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-router/csv"' '  StoreRates true' '</Plugin>' \
-	'LoadPlugin rrdtool' '<Plugin rrdtool>' '  DataDir "/tmp/cd-router/rrd"' '</Plugin>' \
+cd_router_conf \
 	'LoadPlugin network' '<Plugin network>' "  Server \"127.0.0.1\" \"$CD_PORT\"" '</Plugin>'
 cd_start central
 cd_start router

@@ -46,6 +46,28 @@ cd_source() {
 	echo "$dir/veloxd-collectd"
 }
 
+# cd_sandbox SCRIPT ARGS...: SCRIPT again in the sandbox, with ubusd and
+# veloxd running there; skips without collectd's rrdtool plugin or rrdtool.
+cd_sandbox() {
+	local script=$1
+	shift
+	cd_require_collectd rrdtool
+	command -v rrdtool >/dev/null || vx_skip "rrdtool not installed (rrdtool)"
+	vx_reexec_in_ns "$script" "$@"
+	vx_sandbox_up
+	vx_start_ubusd
+	vx_start_veloxd /tmp/veloxd.log
+}
+
+# cd_router_conf BLOCKS...: the router's collectd, host router1: the source
+# under the exec plugin, rates stored by csv and rrdtool, then BLOCKS.
+cd_router_conf() {
+	cd_conf router router1 \
+		'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$(cd_source)\"" '</Plugin>' \
+		'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-router/csv"' '  StoreRates true' '</Plugin>' \
+		'LoadPlugin rrdtool' '<Plugin rrdtool>' '  DataDir "/tmp/cd-router/rrd"' '</Plugin>' "$@"
+}
+
 # cd_conf NAME HOSTNAME BLOCKS...: /tmp/cd-NAME/collectd.conf, logging to
 # /tmp/cd-NAME/log, storing with csv under /tmp/cd-NAME/csv.
 cd_conf() {

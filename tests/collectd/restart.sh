@@ -7,22 +7,14 @@
 # DERIVE with minimum 0 must store as a gap.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
-cd_require_collectd rrdtool
-command -v rrdtool >/dev/null || vx_skip "rrdtool not installed (rrdtool)"
-vx_reexec_in_ns "$here/restart.sh" "$@"
-vx_sandbox_up
-vx_start_ubusd
-vx_start_veloxd /tmp/veloxd.log
+cd_sandbox "$here/restart.sh" "$@"
 
 R1=256000 # PC on port 1 -> router
 R2=640000 # router -> PC on port 2
 vx_traffic host1 br-lan $R1 >/dev/null
 vx_traffic br-lan host2 $R2 >/dev/null
 
-cd_conf router router1 \
-	'LoadPlugin exec' '<Plugin exec>' "  Exec \"nobody:nogroup\" \"$(cd_source)\"" '</Plugin>' \
-	'LoadPlugin csv' '<Plugin csv>' '  DataDir "/tmp/cd-router/csv"' '  StoreRates true' '</Plugin>' \
-	'LoadPlugin rrdtool' '<Plugin rrdtool>' '  DataDir "/tmp/cd-router/rrd"' '</Plugin>'
+cd_router_conf
 cd_start router
 
 # rows INSTANCE: rows with rates of if_octets so far
