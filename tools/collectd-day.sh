@@ -28,10 +28,7 @@ TX=128000 # router -> PC on port 1
 
 if [ -z "${VX_IN_NS:-}" ]; then
 	b=${VELOXD_BUILD:-$top/build/main}
-	export VX_BIN_UBUSD=$b/host/ubus/ubusd VX_BIN_UBUS=$b/host/ubus/ubus VX_BIN_UCI=$b/host/uci/uci \
-		VX_BIN_VELOXD=$b/daemon/veloxd VX_BIN_TRAFGEN=$b/tests/e2e/vx_trafgen \
-		VX_LIB_SWITCHSIM=$b/host/switch/libswitchsim.so VX_BIN_COLLECTD_SOURCE=$b/collectd/veloxd-collectd \
-		VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
+	vx_build_programs "$b"
 	command -v rrdtool >/dev/null && [ -x /usr/sbin/collectd ] || { echo "needs collectd-core and rrdtool" >&2; exit 1; }
 	mkdir -p "$out"
 	VX_OUT=$(cd "$out" && pwd) vx_reexec_in_ns "$0" "$@"

@@ -96,24 +96,13 @@ if [ -z "${VX_IN_NS:-}" ]; then
 		vx_progress "$build/demo-build.log" "build" cmake --build "$build" -j "$(nproc)" \
 			--target veloxd veloxtop switchsim vx_trafgen ubusd ubus_cli uci_cli ubus-httpd ||
 			{ tail -n 40 "$build/demo-build.log"; echo "build failed (log: $build/demo-build.log)"; exit 1; }
-		# Where the targets land in the build tree; the tests also build other
-		# copies (for MIPS, for an SDK layout) that must not be picked up.
-		VX_BIN_UBUSD=$build/host/ubus/ubusd
-		VX_BIN_UBUS=$build/host/ubus/ubus
-		VX_BIN_UCI=$build/host/uci/uci
-		VX_BIN_VELOXD=$build/daemon/veloxd
-		VX_BIN_VELOXTOP=$build/veloxtop/veloxtop
-		VX_BIN_TRAFGEN=$build/tests/e2e/vx_trafgen
-		VX_LIB_SWITCHSIM=$build/host/switch/libswitchsim.so
-		VX_BIN_UBUS_HTTPD=$build/host/ubus-http/ubus-httpd
-		VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
+		vx_build_programs "$build"
 		echo $$ >"$pidfile" 2>/dev/null || true
 	fi
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_VELOXTOP VX_BIN_TRAFGEN VX_LIB_SWITCHSIM; do
 		[ -f "${!v:-}" ] || vx_die "no program at $v=${!v:-}"
 		export "${v?}"
 	done
-	export VX_BIN_UBUS_HTTPD VX_CONFIG_DIR
 	missing=$(vx_missing_tools)
 	[ -z "$missing" ] || vx_die "the sandbox needs programs that are not installed: $missing"
 	vx_web_beside_sandbox

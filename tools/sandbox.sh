@@ -83,6 +83,18 @@ vx_reexec_in_ns() {
 
 VX_CHECKOUT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# vx_build_programs BUILD: VX_BIN_*, VX_LIB_SWITCHSIM and VX_CONFIG_DIR for
+# the programs of a host build tree, exported. Where the targets land: the
+# tests also build other copies (for MIPS, for an SDK layout) that must not
+# be picked up.
+vx_build_programs() {
+	export VX_BIN_UBUSD=$1/host/ubus/ubusd VX_BIN_UBUS=$1/host/ubus/ubus VX_BIN_UCI=$1/host/uci/uci \
+		VX_BIN_VELOXD=$1/daemon/veloxd VX_BIN_VELOXTOP=$1/veloxtop/veloxtop \
+		VX_BIN_TRAFGEN=$1/tests/e2e/vx_trafgen VX_LIB_SWITCHSIM=$1/host/switch/libswitchsim.so \
+		VX_BIN_UBUS_HTTPD=$1/host/ubus-http/ubus-httpd VX_BIN_COLLECTD_SOURCE=$1/collectd/veloxd-collectd \
+		VX_CONFIG_DIR=$VX_CHECKOUT/packaging/veloxd/files/etc/config
+}
+
 # Run paths of a program or library, one a line.
 vx_runpath() {
 	command -v readelf >/dev/null || return 0

@@ -25,10 +25,7 @@ esac
 
 if [ -z "${VX_IN_NS:-}" ]; then
 	b=${VELOXD_BUILD:-$top/build/main}
-	export VX_BIN_UBUSD=$b/host/ubus/ubusd VX_BIN_UBUS=$b/host/ubus/ubus VX_BIN_UCI=$b/host/uci/uci \
-		VX_BIN_VELOXD=$b/daemon/veloxd VX_BIN_TRAFGEN=$b/tests/e2e/vx_trafgen \
-		VX_LIB_SWITCHSIM=$b/host/switch/libswitchsim.so VX_BIN_COLLECTD_SOURCE=$b/collectd/veloxd-collectd \
-		VX_CONFIG_DIR=$top/packaging/veloxd/files/etc/config
+	vx_build_programs "$b"
 	for v in VX_BIN_UBUSD VX_BIN_UBUS VX_BIN_UCI VX_BIN_VELOXD VX_BIN_TRAFGEN VX_LIB_SWITCHSIM VX_BIN_COLLECTD_SOURCE; do
 		[ -f "${!v}" ] || { echo "no ${!v}: build $b first (cmake --build $b)" >&2; exit 1; }
 	done
