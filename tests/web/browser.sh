@@ -5,9 +5,7 @@
 # back. The page opens once veloxd has a few seconds of history.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
-web_require
-command -v "${WEB_CHROMIUM:-chromium}" >/dev/null || vx_skip "chromium not installed"
-[ -d "$here/node_modules/puppeteer-core" ] || vx_skip "puppeteer-core not installed (npm ci in tests/web)"
+web_require_browser
 vx_reexec_in_ns "$here/browser.sh" "$@"
 web_up
 

@@ -3,9 +3,7 @@
 # chromium, with the gateway serving the test modules and views beside it.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
-web_require
-command -v "${WEB_CHROMIUM:-chromium}" >/dev/null || vx_skip "chromium not installed"
-[ -d "$here/node_modules/puppeteer-core" ] || vx_skip "puppeteer-core not installed (npm ci in tests/web)"
+web_require_browser
 vx_reexec_in_ns "$here/runtime.sh" "$@"
 web_up -h "$here/htdocs"
 WEB_URL=$VX_WEB_URL node "$here/runtime.mjs"

@@ -15,6 +15,13 @@ web_require() {
 	command -v node >/dev/null || vx_skip "node not installed"
 }
 
+# web_require_browser: web_require, and headless chromium driven by puppeteer-core.
+web_require_browser() {
+	web_require
+	command -v "${WEB_CHROMIUM:-chromium}" >/dev/null || vx_skip "chromium not installed"
+	[ -d "$web_here/node_modules/puppeteer-core" ] || vx_skip "puppeteer-core not installed (npm ci in tests/web)"
+}
+
 web_up() {
 	vx_sandbox_up
 	vx_start_ubusd
