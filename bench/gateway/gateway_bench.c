@@ -152,13 +152,13 @@ static size_t post(char *buf, size_t size, const char *body)
 static char stall_request[32 * 1024];
 static size_t stall_len;
 
-static int build_stall(const char *spec)
+static int build_stall(const char *target)
 {
 	char sid[64], object[64], body[24 * 1024];
 	size_t len = 0;
 	int i;
 
-	if (sscanf(spec, "%63[0-9a-f]:%63s", sid, object) != 2)
+	if (sscanf(target, "%63[0-9a-f]:%63s", sid, object) != 2)
 		return -1;
 	body[len++] = '[';
 	for (i = 0; i < STALL_CALLS; i++) {

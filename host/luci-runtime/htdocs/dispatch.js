@@ -42,11 +42,11 @@
 
 	/* Every group of depends.acl must be granted; none granting write makes the page read-only. */
 	function nodespec(node, groups) {
-		var spec = JSON.parse(JSON.stringify(node)), acl = (node.depends || {}).acl || [];
+		var state = JSON.parse(JSON.stringify(node)), acl = (node.depends || {}).acl || [];
 
-		spec.satisfied = acl.every(function (g) { return (groups[g] || []).length > 0; });
-		spec.readonly = acl.length > 0 && !acl.some(function (g) { return (groups[g] || []).indexOf('write') >= 0; });
-		return spec;
+		state.satisfied = acl.every(function (g) { return (groups[g] || []).length > 0; });
+		state.readonly = acl.length > 0 && !acl.some(function (g) { return (groups[g] || []).indexOf('write') >= 0; });
+		return state;
 	}
 
 	function fail(title, text) {
@@ -62,10 +62,10 @@
 			return fetch(url).then(function (res) { return res.ok ? res.json() : {}; }, function () { return {}; });
 		}))
 	]).then(function (r) {
-		var login = r[0], found = findNode(r[1]), spec = found ? nodespec(found.node, login.acls['access-group'] || {}) : null;
+		var login = r[0], found = findNode(r[1]), node = found ? nodespec(found.node, login.acls['access-group'] || {}) : null;
 		var path = found ? found.path.split('/') : [];
 
-		if (spec && !spec.satisfied) {
+		if (node && !node.satisfied) {
 			fail('Forbidden', 'This login may not open this page.');
 			return false;
 		}
@@ -87,7 +87,7 @@
 			token: Array.prototype.map.call(window.crypto.getRandomValues(new Uint8Array(16)), function (b) {
 				return ('0' + b.toString(16)).slice(-2);
 			}).join(''),
-			nodespec: spec,
+			nodespec: node,
 			apply_rollback: 90,
 			apply_holdoff: 4,
 			apply_timeout: 5,

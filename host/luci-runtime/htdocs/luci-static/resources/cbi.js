@@ -14,7 +14,7 @@ function N_(n, singular, plural) {
 }
 
 (function () {
-	var spec = /%(?:('.|0| )?(-)?(\d+)?(?:\.(\d+))?([sduxXobcfhqtm%]))/;
+	var directive = /%(?:('.|0| )?(-)?(\d+)?(?:\.(\d+))?([sduxXobcfhqtm%]))/;
 	var prefixes = [ 'K', 'M', 'G', 'T', 'P', 'E' ];
 
 	function html(v) {
@@ -78,7 +78,7 @@ function N_(n, singular, plural) {
 	String.prototype.format = function () {
 		var args = arguments, next = 0, last, out = '', rest = String(this), m;
 
-		while ((m = spec.exec(rest))) {
+		while ((m = directive.exec(rest))) {
 			out += rest.slice(0, m.index);
 			rest = rest.slice(m.index + m[0].length);
 			if (m[5] === '%') {
