@@ -73,6 +73,5 @@ int ubus_get_history(struct ubus_context *ctx, struct ubus_object *obj,
 
 	clock_gettime(CLOCK_MONOTONIC, &now);
 	history_reply(msg, now);
-	rpc_reply_send(ctx, req);
-	return 0;
+	return rpc_reply_send(ctx, req);
 }

@@ -123,7 +123,8 @@ void rpc_reply_close_array(void *cookie)
 	blobmsg_close_array(&rpc_buf, cookie);
 }
 
-void rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
+int rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
 {
 	ubus_send_reply(ctx, req, rpc_buf.head);
+	return UBUS_STATUS_OK;
 }
