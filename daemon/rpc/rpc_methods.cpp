@@ -10,7 +10,6 @@ extern "C" {
 }
 
 #include "core/log.h"
-#include "core/uci_conf.h"
 #include "rpc/rpc_msg.h"
 #include "stats/interface_list.h"
 
@@ -62,21 +61,15 @@ int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
 			    struct ubus_request_data *req, const char *method,
 			    struct blob_attr *msg)
 {
-	char mode[RPC_TEXT_SIZE];
-	struct json_object *array;
+	struct json_object *array = json_object_new_array();
 	int wlan, status;
 
-	memset(mode, 0, sizeof(mode));
-	array = json_object_new_array();
 	if (!array) {
 		log_error("Allocate array object failed\n");
 	} else {
-		uci_get_conf("opmode.op.mode", mode, 0);
-		wlan = wlan_slot_of_mode(mode);
+		wlan = configured_wlan_slot(__func__);
 		if (wlan >= 0)
 			rpc_fill_list(array, wlan);
-		else
-			log_error("Unsupported wlan opmode\n");
 	}
 
 	rpc_reply_init();

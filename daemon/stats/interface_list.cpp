@@ -206,6 +206,20 @@ int wlan_slot_of_mode(const char *mode)
 	return -1;
 }
 
+int configured_wlan_slot(const char *caller)
+{
+	char mode[UCI_VALUE_SIZE];
+	int wlan;
+
+	/* A failed read has logged its own line and leaves the buffer empty. */
+	memset(mode, 0, sizeof(mode));
+	uci_get_conf("opmode.op.mode", mode, 0);
+	wlan = wlan_slot_of_mode(mode);
+	if (wlan < 0)
+		log_as(LOG_LEVEL_ERROR, caller, "Unsupported wlan opmode\n");
+	return wlan;
+}
+
 static int first_of(unsigned int pair)
 {
 	return (int)(pair & DISPLAY_MASK);
