@@ -9,11 +9,6 @@
 
 #include "rpc/rpc_bus.h"
 
-/* One buffer for every reply: only the event-loop thread touches it. */
-struct blob_buf rpc_buf;
-struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
-struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
-
 /*
  * Its storage is static and larger than the largest reply, a day of history:
  * four arrays of 288 texts of at most 13 characters, 24 bytes each as blob
@@ -29,40 +24,26 @@ static bool rpc_reply_full(struct blob_buf *buf, int minlen)
 	return false;
 }
 
-struct rpc_arg_entry {
-	const char *name;
-	enum blobmsg_type type;
+/*
+ * One buffer for every reply: only the event-loop thread touches it. These
+ * records and the policies are set by member name, which every generation
+ * has (the others stay zero).
+ */
+struct blob_buf rpc_buf = {
+	.grow = rpc_reply_full,
+	.buflen = sizeof(rpc_reply_storage),
+	.buf = rpc_reply_storage,
 };
 
-static const struct rpc_arg_entry rpc_arg_table[__RPC_ARG_MAX] = {
-	[RPC_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
-	[RPC_ARG_INTERFACE2] = { "interface2", BLOBMSG_TYPE_INT32 },
+const struct blobmsg_policy interface_policy[__RPC_ARG_MAX] = {
+	[RPC_ARG_INTERFACE1] = { .name = "interface1", .type = BLOBMSG_TYPE_INT32 },
+	[RPC_ARG_INTERFACE2] = { .name = "interface2", .type = BLOBMSG_TYPE_INT32 },
 };
 
-static const struct rpc_arg_entry history_arg_table[__HISTORY_ARG_MAX] = {
-	[HISTORY_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
-	[HISTORY_ARG_RANGE] = { "range", BLOBMSG_TYPE_STRING },
+const struct blobmsg_policy history_policy[__HISTORY_ARG_MAX] = {
+	[HISTORY_ARG_INTERFACE1] = { .name = "interface1", .type = BLOBMSG_TYPE_INT32 },
+	[HISTORY_ARG_RANGE] = { .name = "range", .type = BLOBMSG_TYPE_STRING },
 };
-
-/* By member name (the others stay zero): the record's layout is not the same in every generation. */
-static void policy_fill(struct blobmsg_policy *policy, const struct rpc_arg_entry *table, int n)
-{
-	int i;
-
-	for (i = 0; i < n; i++) {
-		policy[i].name = table[i].name;
-		policy[i].type = table[i].type;
-	}
-}
-
-void rpc_policy_init(void)
-{
-	rpc_buf.buf = rpc_reply_storage;
-	rpc_buf.buflen = sizeof(rpc_reply_storage);
-	rpc_buf.grow = rpc_reply_full;
-	policy_fill(interface_policy, rpc_arg_table, __RPC_ARG_MAX);
-	policy_fill(history_policy, history_arg_table, __HISTORY_ARG_MAX);
-}
 
 static void parse(const struct blobmsg_policy *policy, int n, struct blob_attr *msg, struct rpc_args *args)
 {

@@ -40,12 +40,6 @@ struct rpc_args {
 	const char *text[RPC_ARGS_MAX];		/* a string's, in the message */
 };
 
-/*
- * Fill interface_policy and history_policy, and give rpc_buf its storage;
- * done once, before the objects are published.
- */
-void rpc_policy_init(void);
-
 /* The arguments of a "veloxd" method; one that is absent or of another type is not present. */
 void rpc_parse_args(struct blob_attr *msg, struct rpc_args *args);
 /* The same for "veloxd.history". */

@@ -29,7 +29,7 @@ void interface_list_seed(void)
 
 		slot->index = (int8_t)i;
 		slot->enable = (int8_t)((SLOTS_ENABLED >> i) & 1u);
-		strcpy(slot->uci, slot_uci[i]);
+		strncpy(slot->uci, slot_uci[i], sizeof(slot->uci));
 	}
 }
 

@@ -45,7 +45,6 @@ std::string reply_json(const char *json, struct timespec now = at(1000))
 
 class HistoryReply : public ::testing::Test {
 protected:
-	static void SetUpTestSuite() { rpc_policy_init(); }
 	void SetUp() override { reset_daemon_state(); }
 };
 
