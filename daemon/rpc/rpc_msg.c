@@ -1,7 +1,10 @@
 /* Reply buffer and argument parsing of the bus service. */
 #include "rpc/rpc_msg.h"
 
+#include <stdint.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <libubox/blobmsg.h>
 #include <libubox/blobmsg_json.h>
@@ -104,8 +107,29 @@ void rpc_reply_close_array(void *cookie)
 	blobmsg_close_array(&rpc_buf, cookie);
 }
 
+/*
+ * The whole pages of the storage that the reply wrote on go back to the
+ * kernel: a history asked for now and then keeps no memory between the
+ * calls. The part before the first page boundary shares its page with other
+ * records, which keep it anyway; small replies fit there.
+ */
+void rpc_reply_release(void)
+{
+	uintptr_t page = (uintptr_t)getpagesize();
+	uintptr_t start = (uintptr_t)rpc_reply_storage;
+	uintptr_t from = (start + page - 1) & ~(page - 1);
+	uintptr_t to = (start + blob_pad_len(rpc_buf.head) + page - 1) & ~(page - 1);
+	uintptr_t end = (start + sizeof(rpc_reply_storage)) & ~(page - 1);
+
+	if (to > end)
+		to = end;
+	if (to > from)
+		madvise((void *)from, to - from, MADV_DONTNEED);
+}
+
 int rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
 {
 	ubus_send_reply(ctx, req, rpc_buf.head);
+	rpc_reply_release();
 	return UBUS_STATUS_OK;
 }

@@ -52,6 +52,8 @@ void rpc_reply_add_json(const char *name, struct json_object *obj);
 /* An array in the reply: what is added until it is closed goes in it, with a null name. */
 void *rpc_reply_open_array(const char *name);
 void rpc_reply_close_array(void *cookie);
+/* Give back the storage's whole pages that the reply in rpc_buf wrote on, once it is sent: they read as zeros. */
+void rpc_reply_release(void);
 /* Send rpc_buf as the call's one reply; returns the status every handler reports then, 0. */
 int rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
 
