@@ -78,23 +78,16 @@ static inline ssize_t lumabar_proc_read(lumabar_read_fn *rd, char __user *buf,
 	return simple_read_from_buffer(buf, count, ppos, text, len);
 }
 
+/* The members of the proc file's operations, as the tree names them. */
 #ifdef LUMABAR_HAVE_PROC_OPS
-#define LUMABAR_PROC_OPS(name, rdf, wrf)				\
-	static const struct proc_ops name = {				\
-		.proc_read	= rdf,					\
-		.proc_write	= wrf,					\
-		.proc_lseek	= default_llseek,			\
-	}
 #define lumabar_proc_file proc_ops
+#define LUMABAR_PROC_MEMBERS(rdf, wrf)					\
+	.proc_read = rdf, .proc_write = wrf, .proc_lseek = default_llseek
 #else
-#define LUMABAR_PROC_OPS(name, rdf, wrf)				\
-	static const struct file_operations name = {			\
-		.owner		= THIS_MODULE,				\
-		.read		= rdf,					\
-		.write		= wrf,					\
-		.llseek		= default_llseek,			\
-	}
 #define lumabar_proc_file file_operations
+#define LUMABAR_PROC_MEMBERS(rdf, wrf)					\
+	.owner = THIS_MODULE, .read = rdf, .write = wrf,		\
+	.llseek = default_llseek
 #endif
 
 #define LUMABAR_PROC_FILE(name, rd, wr)					\
@@ -109,7 +102,9 @@ static inline ssize_t lumabar_proc_read(lumabar_read_fn *rd, char __user *buf,
 	{								\
 		return wr(file, buf, count, NULL);			\
 	}								\
-	LUMABAR_PROC_OPS(name, name##_read, name##_write)
+	static const struct lumabar_proc_file name = {			\
+		LUMABAR_PROC_MEMBERS(name##_read, name##_write)		\
+	}
 
 static inline struct proc_dir_entry *
 lumabar_proc_create(const char *name, umode_t mode,

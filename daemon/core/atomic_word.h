@@ -8,7 +8,8 @@
  */
 class atomic_word {
 public:
-	explicit atomic_word(unsigned int v) : value(v) {}
+	/* A constant: a static word is set before the program runs, by no constructor. */
+	constexpr explicit atomic_word(unsigned int v) : value(v) {}
 
 	unsigned int load()
 	{

@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <stdarg.h>
+#include <string.h>
 
 int __curr_log_level = 1;
 
@@ -29,16 +30,35 @@ const char *log_level_tag(int level)
 	return __unknown_log_tag;
 }
 
-/* The prefix once in the program instead of in every message; the lock keeps
- * a message of one thread whole against the other's. */
+/* Room for any format of the program with its prefix. */
+#define LOG_FORMAT_MAX 512
+
+/*
+ * fmt behind the line's prefix, in room (of LOG_FORMAT_MAX bytes); fmt alone
+ * when it is too long for that. Tags and function names hold no '%'.
+ */
+__attribute__((format_arg(5)))
+static const char *prefixed(char *room, int level, const char *func, int line, const char *fmt)
+{
+	size_t len = strlen(fmt) + 1;
+	int n = snprintf(room, LOG_FORMAT_MAX, "%s %s(%d) : ", log_level_tag(level), func, line);
+
+	if (n < 0 || (size_t)n + len > LOG_FORMAT_MAX)
+		return fmt;
+	memcpy(room + n, fmt, len);
+	return room;
+}
+
+/*
+ * The prefix once in the program instead of in every message, and the whole
+ * line one printf, so that it stays whole against the other thread's lines.
+ */
 void log_write(int level, const char *func, int line, const char *fmt, ...)
 {
+	char room[LOG_FORMAT_MAX];
 	va_list args;
 
 	va_start(args, fmt);
-	flockfile(stdout);
-	printf("%s %s(%d) : ", log_level_tag(level), func, line);
-	vprintf(fmt, args);
-	funlockfile(stdout);
+	vprintf(prefixed(room, level, func, line, fmt), args);
 	va_end(args);
 }

@@ -27,13 +27,18 @@ void log_write(int level, const char *func, int line, const char *fmt, ...)
 }
 #endif
 
-/* The level test comes first: a suppressed message costs one comparison. */
-#define log_msg(level, fmt, ...)                                              \
+/*
+ * The level test comes first: a suppressed message costs one comparison.
+ * log_as writes in the name of func, for a helper that reports its caller's
+ * faults as the caller.
+ */
+#define log_as(level, func, fmt, ...)                                         \
 	do {                                                                  \
 		if (__curr_log_level >= (level))                              \
-			log_write((level), __func__, __LINE__, fmt,           \
+			log_write((level), (func), __LINE__, fmt,             \
 				  ##__VA_ARGS__);                             \
 	} while (0)
+#define log_msg(level, fmt, ...) log_as(level, __func__, fmt, ##__VA_ARGS__)
 
 #define log_error(fmt, ...) log_msg(LOG_LEVEL_ERROR, fmt, ##__VA_ARGS__)
 #define log_debug(fmt, ...) log_msg(LOG_LEVEL_DEBUG, fmt, ##__VA_ARGS__)

@@ -44,24 +44,36 @@ static void copy_value(char *value, const char *str)
 	value[UCI_VALUE_SIZE - 1] = '\0';
 }
 
-extern "C" int uci_get_conf(const char *key, char *value, int flag)
+/*
+ * The store for flag, for a public call that was given key and value; or
+ * null, after the caller's error line. Inlined: a program that links one of
+ * the two calls would only pay for a call.
+ */
+static inline __attribute__((always_inline)) struct uci_context *
+open_for(const char *caller, const char *key, const char *value, int flag)
 {
 	struct uci_context *ctx;
+
+	if (!key || !value) {
+		log_as(LOG_LEVEL_ERROR, caller, "Invalid argument for %s!\n", caller);
+		return NULL;
+	}
+	ctx = open_store(flag);
+	if (!ctx)
+		log_as(LOG_LEVEL_ERROR, caller, "allocate uci context failed!\n");
+	return ctx;
+}
+
+extern "C" int uci_get_conf(const char *key, char *value, int flag)
+{
+	struct uci_context *ctx = open_for(__func__, key, value, flag);
 	struct uci_ptr ptr;
 	const char *str;
 	char *copy;
 	int ret = -1;
 
-	if (!key || !value) {
-		log_error("Invalid argument for uci_get_conf!\n");
+	if (!ctx)
 		return -1;
-	}
-	ctx = open_store(flag);
-	if (!ctx) {
-		log_error("allocate uci context failed!\n");
-		return -1;
-	}
-
 	/* The lookup cuts its argument into pieces, so it gets a copy. */
 	copy = strdup(key);
 	memset(&ptr, 0, sizeof(ptr));
@@ -89,16 +101,9 @@ extern "C" int uci_set_conf(const char *key, const char *value, int flag)
 	int ret = -1;
 
 	memset(buf, 0, sizeof(buf));
-	if (!key || !value) {
-		log_error("Invalid argument for uci_set_conf!\n");
+	ctx = open_for(__func__, key, value, flag);
+	if (!ctx)
 		return -1;
-	}
-	ctx = open_store(flag);
-	if (!ctx) {
-		log_error("allocate uci context failed!\n");
-		return -1;
-	}
-
 	memset(buf, 0, sizeof(buf));
 	snprintf(buf, sizeof(buf), "%s=%s", key, value);
 	memset(&ptr, 0, sizeof(ptr));

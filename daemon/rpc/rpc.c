@@ -19,7 +19,7 @@ struct ubus_context *rpc_ctx;
 static const struct {
 	const char *name;
 	ubus_handler_t handler;
-	struct blobmsg_policy *policy;	/* null: the method takes no arguments */
+	const struct blobmsg_policy *policy;	/* null: the method takes no arguments */
 } rpc_method_table[] = {
 	{ "test", ubus_test, NULL },
 	{ "get_interface_list", ubus_get_interface_list, NULL },
@@ -67,7 +67,6 @@ static void rpc_object_init(void)
 {
 	int i;
 
-	rpc_policy_init();
 	for (i = 0; i < ALL_METHOD_COUNT; i++) {
 		rpc_methods[i].name = rpc_method_table[i].name;
 		rpc_methods[i].handler = rpc_method_table[i].handler;

@@ -8,7 +8,7 @@
 
 extern struct ubus_context *rpc_ctx;
 extern struct blob_buf rpc_buf;
-extern struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
-extern struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
+extern const struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
+extern const struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
 
 #endif

@@ -17,9 +17,6 @@ static const char *const field_names[__HISTORY_FIELD_MAX] = {
 	"tx_speed", "rx_speed", "tx_bytes", "rx_bytes",
 };
 
-/* Up to a day of entries: copied here, then formatted outside the slot's guard. */
-static struct history_copy history_buf;
-
 /* "recent" when the argument is missing; -1 for a name it does not know. */
 static int range_of(const char *name)
 {
@@ -34,7 +31,9 @@ static int range_of(const char *name)
 
 void history_reply(struct blob_attr *msg, struct timespec now)
 {
-	const struct history_copy *c = &history_buf;
+	/* Up to a day of entries: copied here, then formatted outside the slot's guard. */
+	struct history_copy copy;
+	const struct history_copy *c = &copy;
 	struct rpc_args args;
 	unsigned int slot;
 	int range, fields;
@@ -43,7 +42,7 @@ void history_reply(struct blob_attr *msg, struct timespec now)
 	rpc_parse_history_args(msg, &args);
 	slot = args.value[HISTORY_ARG_INTERFACE1];
 	range = range_of(args.text[HISTORY_ARG_RANGE]);
-	if (!args.present[HISTORY_ARG_INTERFACE1] || range < 0 || history_read(slot, range, now, &history_buf) != 0)
+	if (!args.present[HISTORY_ARG_INTERFACE1] || range < 0 || history_read(slot, range, now, &copy) != 0)
 		return;
 
 	rpc_reply_add_u32("interface1", slot);
@@ -73,6 +72,5 @@ int ubus_get_history(struct ubus_context *ctx, struct ubus_object *obj,
 
 	clock_gettime(CLOCK_MONOTONIC, &now);
 	history_reply(msg, now);
-	rpc_reply_send(ctx, req);
-	return 0;
+	return rpc_reply_send(ctx, req);
 }

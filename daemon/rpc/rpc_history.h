@@ -4,10 +4,7 @@
 /* The method of the "veloxd.history" object. Library types by name only. */
 #include <time.h>
 
-struct blob_attr;
-struct ubus_context;
-struct ubus_object;
-struct ubus_request_data;
+#include "rpc/rpc_methods.h"
 
 #ifdef __cplusplus
 /* Build the reply to the arguments msg at now (monotonic) in rpc_buf: empty when they name no history. */
@@ -16,9 +13,7 @@ void history_reply(struct blob_attr *msg, struct timespec now);
 extern "C" {
 #endif
 
-int ubus_get_history(struct ubus_context *ctx, struct ubus_object *obj,
-		     struct ubus_request_data *req, const char *method,
-		     struct blob_attr *msg);
+rpc_handler_fn ubus_get_history;
 
 #ifdef __cplusplus
 }

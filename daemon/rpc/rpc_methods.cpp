@@ -10,13 +10,10 @@ extern "C" {
 }
 
 #include "core/log.h"
-#include "core/uci_conf.h"
 #include "rpc/rpc_msg.h"
 #include "stats/interface_list.h"
 
 #define RPC_TEXT_SIZE 64
-/* RPC_STATUS_OK: every handler answers and reports success. */
-#define RPC_STATUS_OK 0
 #define RPC_COUNT(a) (sizeof(a) / sizeof((a)[0]))
 
 /* Every figure of a record travels as text, formatted into a cleared buffer. */
@@ -42,11 +39,13 @@ int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
 	      struct ubus_request_data *req, const char *method,
 	      struct blob_attr *msg)
 {
+	int status;
+
 	rpc_reply_init();
 	rpc_reply_add_u32("error_code", 0);
-	rpc_reply_send(ctx, req);
+	status = rpc_reply_send(ctx, req);
 	log_debug("Just a test ...\n");
-	return RPC_STATUS_OK;
+	return status;
 }
 
 /* Slots that matter in a wireless mode, in the order they are listed. */
@@ -62,30 +61,24 @@ int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
 			    struct ubus_request_data *req, const char *method,
 			    struct blob_attr *msg)
 {
-	char mode[RPC_TEXT_SIZE];
-	struct json_object *array;
-	int wlan;
+	struct json_object *array = json_object_new_array();
+	int wlan, status;
 
-	memset(mode, 0, sizeof(mode));
-	array = json_object_new_array();
 	if (!array) {
 		log_error("Allocate array object failed\n");
 	} else {
-		uci_get_conf("opmode.op.mode", mode, 0);
-		wlan = wlan_slot_of_mode(mode);
+		wlan = configured_wlan_slot(__func__);
 		if (wlan >= 0)
 			rpc_fill_list(array, wlan);
-		else
-			log_error("Unsupported wlan opmode\n");
 	}
 
 	rpc_reply_init();
 	if (array)
 		rpc_reply_add_json("list", array);
-	rpc_reply_send(ctx, req);
+	status = rpc_reply_send(ctx, req);
 	if (array)
 		json_object_put(array);
-	return RPC_STATUS_OK;
+	return status;
 }
 
 int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
@@ -99,8 +92,7 @@ int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj
 	rpc_reply_init();
 	rpc_reply_add_u32("interface1", (uint32_t)first);
 	rpc_reply_add_u32("interface2", (uint32_t)second);
-	rpc_reply_send(ctx, req);
-	return RPC_STATUS_OK;
+	return rpc_reply_send(ctx, req);
 }
 
 int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
@@ -124,8 +116,7 @@ int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
 		rpc_add_speed("interface2_tx", second.tx_speed);
 		rpc_add_speed("interface2_rx", second.rx_speed);
 	}
-	rpc_reply_send(ctx, req);
-	return RPC_STATUS_OK;
+	return rpc_reply_send(ctx, req);
 }
 
 int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
@@ -153,8 +144,7 @@ int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
 	rpc_add_speed("tx_speed", rec.tx_speed);
 	rpc_add_speed("rx_speed", rec.rx_speed);
 reply:
-	rpc_reply_send(ctx, req);
-	return RPC_STATUS_OK;
+	return rpc_reply_send(ctx, req);
 }
 
 int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
@@ -171,6 +161,5 @@ int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj
 
 	rpc_reply_init();
 	rpc_reply_add_u32("error_code", 0);
-	rpc_reply_send(ctx, req);
-	return RPC_STATUS_OK;
+	return rpc_reply_send(ctx, req);
 }

@@ -7,6 +7,10 @@ struct ubus_context;
 struct ubus_object;
 struct ubus_request_data;
 
+/* A method's handler, in the library's handler form: status 0, its reply sent. */
+typedef int rpc_handler_fn(struct ubus_context *ctx, struct ubus_object *obj, struct ubus_request_data *req,
+			   const char *method, struct blob_attr *msg);
+
 #ifdef __cplusplus
 #include <stdint.h>
 
@@ -17,24 +21,9 @@ void rpc_add_speed(const char *name, double value);
 extern "C" {
 #endif
 
-int ubus_test(struct ubus_context *ctx, struct ubus_object *obj,
-	      struct ubus_request_data *req, const char *method,
-	      struct blob_attr *msg);
-int ubus_get_interface_list(struct ubus_context *ctx, struct ubus_object *obj,
-			    struct ubus_request_data *req, const char *method,
-			    struct blob_attr *msg);
-int ubus_get_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
-			       struct ubus_request_data *req, const char *method,
-			       struct blob_attr *msg);
-int ubus_get_throughput(struct ubus_context *ctx, struct ubus_object *obj,
-			struct ubus_request_data *req, const char *method,
-			struct blob_attr *msg);
-int ubus_get_lan_port_info(struct ubus_context *ctx, struct ubus_object *obj,
-			   struct ubus_request_data *req, const char *method,
-			   struct blob_attr *msg);
-int ubus_set_display_interface(struct ubus_context *ctx, struct ubus_object *obj,
-			       struct ubus_request_data *req, const char *method,
-			       struct blob_attr *msg);
+/* The six methods of "veloxd". */
+rpc_handler_fn ubus_test, ubus_get_interface_list, ubus_get_display_interface, ubus_get_throughput,
+	ubus_get_lan_port_info, ubus_set_display_interface;
 
 #ifdef __cplusplus
 }

@@ -1,18 +1,16 @@
 /* Reply buffer and argument parsing of the bus service. */
 #include "rpc/rpc_msg.h"
 
+#include <stdint.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <libubox/blobmsg.h>
 #include <libubox/blobmsg_json.h>
 #include <libubus.h>
 
 #include "rpc/rpc_bus.h"
-
-/* One buffer for every reply: only the event-loop thread touches it. */
-struct blob_buf rpc_buf;
-struct blobmsg_policy interface_policy[__RPC_ARG_MAX];
-struct blobmsg_policy history_policy[__HISTORY_ARG_MAX];
 
 /*
  * Its storage is static and larger than the largest reply, a day of history:
@@ -29,40 +27,26 @@ static bool rpc_reply_full(struct blob_buf *buf, int minlen)
 	return false;
 }
 
-struct rpc_arg_entry {
-	const char *name;
-	enum blobmsg_type type;
+/*
+ * One buffer for every reply: only the event-loop thread touches it. These
+ * records and the policies are set by member name, which every generation
+ * has (the others stay zero).
+ */
+struct blob_buf rpc_buf = {
+	.grow = rpc_reply_full,
+	.buflen = sizeof(rpc_reply_storage),
+	.buf = rpc_reply_storage,
 };
 
-static const struct rpc_arg_entry rpc_arg_table[__RPC_ARG_MAX] = {
-	[RPC_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
-	[RPC_ARG_INTERFACE2] = { "interface2", BLOBMSG_TYPE_INT32 },
+const struct blobmsg_policy interface_policy[__RPC_ARG_MAX] = {
+	[RPC_ARG_INTERFACE1] = { .name = "interface1", .type = BLOBMSG_TYPE_INT32 },
+	[RPC_ARG_INTERFACE2] = { .name = "interface2", .type = BLOBMSG_TYPE_INT32 },
 };
 
-static const struct rpc_arg_entry history_arg_table[__HISTORY_ARG_MAX] = {
-	[HISTORY_ARG_INTERFACE1] = { "interface1", BLOBMSG_TYPE_INT32 },
-	[HISTORY_ARG_RANGE] = { "range", BLOBMSG_TYPE_STRING },
+const struct blobmsg_policy history_policy[__HISTORY_ARG_MAX] = {
+	[HISTORY_ARG_INTERFACE1] = { .name = "interface1", .type = BLOBMSG_TYPE_INT32 },
+	[HISTORY_ARG_RANGE] = { .name = "range", .type = BLOBMSG_TYPE_STRING },
 };
-
-/* By member name (the others stay zero): the record's layout is not the same in every generation. */
-static void policy_fill(struct blobmsg_policy *policy, const struct rpc_arg_entry *table, int n)
-{
-	int i;
-
-	for (i = 0; i < n; i++) {
-		policy[i].name = table[i].name;
-		policy[i].type = table[i].type;
-	}
-}
-
-void rpc_policy_init(void)
-{
-	rpc_buf.buf = rpc_reply_storage;
-	rpc_buf.buflen = sizeof(rpc_reply_storage);
-	rpc_buf.grow = rpc_reply_full;
-	policy_fill(interface_policy, rpc_arg_table, __RPC_ARG_MAX);
-	policy_fill(history_policy, history_arg_table, __HISTORY_ARG_MAX);
-}
 
 static void parse(const struct blobmsg_policy *policy, int n, struct blob_attr *msg, struct rpc_args *args)
 {
@@ -123,7 +107,29 @@ void rpc_reply_close_array(void *cookie)
 	blobmsg_close_array(&rpc_buf, cookie);
 }
 
-void rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
+/*
+ * The whole pages of the storage that the reply wrote on go back to the
+ * kernel: a history asked for now and then keeps no memory between the
+ * calls. The part before the first page boundary shares its page with other
+ * records, which keep it anyway; small replies fit there.
+ */
+void rpc_reply_release(void)
+{
+	uintptr_t page = (uintptr_t)getpagesize();
+	uintptr_t start = (uintptr_t)rpc_reply_storage;
+	uintptr_t from = (start + page - 1) & ~(page - 1);
+	uintptr_t to = (start + blob_pad_len(rpc_buf.head) + page - 1) & ~(page - 1);
+	uintptr_t end = (start + sizeof(rpc_reply_storage)) & ~(page - 1);
+
+	if (to > end)
+		to = end;
+	if (to > from)
+		madvise((void *)from, to - from, MADV_DONTNEED);
+}
+
+int rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
 {
 	ubus_send_reply(ctx, req, rpc_buf.head);
+	rpc_reply_release();
+	return UBUS_STATUS_OK;
 }

@@ -40,12 +40,6 @@ struct rpc_args {
 	const char *text[RPC_ARGS_MAX];		/* a string's, in the message */
 };
 
-/*
- * Fill interface_policy and history_policy, and give rpc_buf its storage;
- * done once, before the objects are published.
- */
-void rpc_policy_init(void);
-
 /* The arguments of a "veloxd" method; one that is absent or of another type is not present. */
 void rpc_parse_args(struct blob_attr *msg, struct rpc_args *args);
 /* The same for "veloxd.history". */
@@ -58,7 +52,10 @@ void rpc_reply_add_json(const char *name, struct json_object *obj);
 /* An array in the reply: what is added until it is closed goes in it, with a null name. */
 void *rpc_reply_open_array(const char *name);
 void rpc_reply_close_array(void *cookie);
-void rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
+/* Give back the storage's whole pages that the reply in rpc_buf wrote on, once it is sent: they read as zeros. */
+void rpc_reply_release(void);
+/* Send rpc_buf as the call's one reply; returns the status every handler reports then, 0. */
+int rpc_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
 
 #ifdef __cplusplus
 }

@@ -29,7 +29,7 @@ void interface_list_seed(void)
 
 		slot->index = (int8_t)i;
 		slot->enable = (int8_t)((SLOTS_ENABLED >> i) & 1u);
-		strcpy(slot->uci, slot_uci[i]);
+		strncpy(slot->uci, slot_uci[i], sizeof(slot->uci));
 	}
 }
 
@@ -204,6 +204,20 @@ int wlan_slot_of_mode(const char *mode)
 	if (strcmp(mode, "client") == 0 || strcmp(mode, "wds") == 0)
 		return SLOT_WLAN_STA;
 	return -1;
+}
+
+int configured_wlan_slot(const char *caller)
+{
+	char mode[UCI_VALUE_SIZE];
+	int wlan;
+
+	/* A failed read has logged its own line and leaves the buffer empty. */
+	memset(mode, 0, sizeof(mode));
+	uci_get_conf("opmode.op.mode", mode, 0);
+	wlan = wlan_slot_of_mode(mode);
+	if (wlan < 0)
+		log_as(LOG_LEVEL_ERROR, caller, "Unsupported wlan opmode\n");
+	return wlan;
 }
 
 static int first_of(unsigned int pair)

@@ -97,6 +97,12 @@ void interface_select_wlan(unsigned int wlan);
 /* The wireless slot of an operating mode ("ap", "client", "wds"), or -1 for any other. */
 int wlan_slot_of_mode(const char *mode);
 
+/*
+ * The wireless slot of the operating mode in configuration ("opmode.op.mode"),
+ * read afresh; or -1, after an error line in the name of caller.
+ */
+int configured_wlan_slot(const char *caller);
+
 /* Name of the wired slot of LAN number lan, as the sampler finds it again. */
 void lan_slot_name(int lan, char *name, unsigned int size);
 

@@ -1,28 +1,20 @@
 #include "stats/statistic.h"
 
 #include <pthread.h>
-#include <string.h>
 #include <unistd.h>
 
 #include "stats/dev_stat.h"
 #include "stats/interface_list.h"
 #include "core/log.h"
-#include "core/uci_conf.h"
 
 #define SAMPLE_PERIOD_US 1000000
 
 int check_wlan_mode(void)
 {
-	char mode[UCI_VALUE_SIZE];
-	int wlan;
+	int wlan = configured_wlan_slot(__func__);
 
-	memset(mode, 0, sizeof(mode));
-	uci_get_conf("opmode.op.mode", mode, 0);
-	wlan = wlan_slot_of_mode(mode);
-	if (wlan < 0) {
-		log_error("Unsupported wlan opmode\n");
+	if (wlan < 0)
 		return -1;
-	}
 	interface_select_wlan((unsigned int)wlan);
 	return 0;
 }

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -21,6 +23,7 @@
 
 #include "rpc/rpc_bus.h"
 #include "rpc/rpc_history.h"
+#include "rpc/rpc_msg.h"
 
 namespace {
 
@@ -45,7 +48,6 @@ std::string reply_json(const char *json, struct timespec now = at(1000))
 
 class HistoryReply : public ::testing::Test {
 protected:
-	static void SetUpTestSuite() { rpc_policy_init(); }
 	void SetUp() override { reset_daemon_state(); }
 };
 
@@ -95,12 +97,12 @@ TEST_F(HistoryReply, RangeRecentUnlessDayIsAsked)
 }
 
 /* Full rings: every array one entry per interval, oldest first; the wired total without bytes. */
-TEST_F(HistoryReply, FullRings)
+/* A day of passes, three an interval, the last at 87399 s in [87300, 87600), which keeps [87000, 87300). */
+void fill_day()
 {
 	unsigned long long tx = 0;
 
 	strcpy(slot_at(9).ifname, "br-lan");
-	/* three passes an interval, the last at 87399 s in [87300, 87600), which keeps [87000, 87300) */
 	for (long s = 299; s < 87400; s += 100) {
 		char line[128];
 
@@ -109,6 +111,11 @@ TEST_F(HistoryReply, FullRings)
 		parse_dev_stat_line(line, at(s));
 		interface_set_wired_sum(1.5, 2.5);
 	}
+}
+
+TEST_F(HistoryReply, FullRings)
+{
+	fill_day();
 	auto list = [](const char *text, int n) {
 		std::string out = "[";
 		for (int i = 0; i < n; i++)
@@ -126,6 +133,36 @@ TEST_F(HistoryReply, FullRings)
 	EXPECT_EQ(reply_json("{\"interface1\": 2}", at(87402)),
 		  "{\"interface1\":2,\"range\":\"recent\",\"interval\":1,\"age\":3,\"tx_speed\":" +
 			  list("1.50", HISTORY_RECENT) + ",\"rx_speed\":" + list("2.50", HISTORY_RECENT) + "}");
+}
+
+/* Resident pages of the reply storage's whole pages, as mincore sees them. */
+int resident_reply_pages()
+{
+	uintptr_t page = (uintptr_t)getpagesize();
+	uintptr_t from = ((uintptr_t)rpc_buf.buf + page - 1) & ~(page - 1);
+	uintptr_t end = ((uintptr_t)rpc_buf.buf + rpc_buf.buflen) & ~(page - 1);
+	unsigned char in[64] = {};
+	int n = 0;
+
+	if (end <= from || mincore((void *)from, end - from, in) != 0)
+		return -1;
+	for (uintptr_t i = 0; i < (end - from) / page; i++)
+		n += in[i] & 1;
+	return n;
+}
+
+/* A day's reply, once sent, gives its pages back; the replies after it are whole. */
+TEST_F(HistoryReply, SentReplyGivesItsPagesBack)
+{
+	fill_day();
+	std::string recent = reply_json("{\"interface1\": 2}", at(87402));
+	std::string day = reply_json("{\"interface1\": 9, \"range\": \"day\"}", at(87420));
+	ASSERT_GT(resident_reply_pages(), 0);
+	rpc_reply_release();
+	EXPECT_EQ(resident_reply_pages(), 0);
+	EXPECT_EQ(reply_json("{\"interface1\": 9, \"range\": \"day\"}", at(87420)), day);
+	rpc_reply_release();
+	EXPECT_EQ(reply_json("{\"interface1\": 2}", at(87402)), recent);
 }
 
 } // namespace

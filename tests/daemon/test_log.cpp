@@ -84,4 +84,15 @@ TEST(Log, SuppressedMessageEvaluatesNothing)
 	EXPECT_EQ(evaluated, 0);
 }
 
+/* A format too long to get its prefix in front goes out whole, without the prefix. */
+TEST(Log, FormatTooLongForThePrefix)
+{
+#define X10 "xxxxxxxxxx"
+#define X100 X10 X10 X10 X10 X10 X10 X10 X10 X10 X10
+	reset_daemon_state();
+	EXPECT_EQ(capture_stdout([] { log_error(X100 X100 X100 X100 X100 "%d\n", 5); }), std::string(500, 'x') + "5\n");
+#undef X100
+#undef X10
+}
+
 } // namespace
