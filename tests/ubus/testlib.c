@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -92,6 +93,19 @@ const char *tmp_dir(void)
 	return t && *t ? t : "/tmp";
 }
 
+/*
+ * A child that ends with the test: a test that crashes leaves no broker or
+ * server behind holding its output open, which would hang the run.
+ */
+static pid_t fork_child(void)
+{
+	pid_t pid = fork();
+
+	if (pid == 0)
+		prctl(PR_SET_PDEATHSIG, SIGKILL);
+	return pid;
+}
+
 bool broker_start(struct broker *b)
 {
 	snprintf(b->dir, sizeof(b->dir), "%s/ubus-test.XXXXXX", tmp_dir());
@@ -103,7 +117,7 @@ bool broker_start(struct broker *b)
 
 bool broker_start_at(struct broker *b)
 {
-	b->pid = fork();
+	b->pid = fork_child();
 	if (b->pid == 0) {
 		execl(UBUSD_BIN, "ubusd", "-s", b->path, (char *) NULL);
 		_exit(127);
@@ -158,7 +172,7 @@ void run(struct result *r, int timeout_ms, const char *const argv[])
 		r->code = -1;
 		return;
 	}
-	pid = fork();
+	pid = fork_child();
 	if (pid == 0) {
 		dup2(out[1], 1);
 		dup2(err[1], 2);
@@ -212,7 +226,7 @@ pid_t spawn_ready(const char *const argv[], int *out_fd)
 
 	if (pipe(out))
 		return -1;
-	pid = fork();
+	pid = fork_child();
 	if (pid == 0) {
 		dup2(out[1], 1);
 		close(out[0]);
